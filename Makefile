@@ -1,0 +1,51 @@
+# make demo / make test on a fresh Debian machine with Python 3.11 and a C++ compiler: each target
+# installs what is missing (system ERFA, a .venv with the package's build and test requirements),
+# builds the extension modules in place and runs. Nothing is redone without need.
+
+PYTHON  ?= $(shell command -v python3.11 || command -v python3)
+VENV    := .venv
+VPY     := $(VENV)/bin/python
+BUILD   ?= build/dev
+SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+SOURCES := $(shell find kelvara tests/ext -name '*.cpp' -o -name '*.hpp') CMakeLists.txt
+
+.PHONY: all demo test bench build clean system-deps check-asan fuzz
+
+all: test
+
+system-deps:
+	@pkg-config --exists erfa 2>/dev/null || { \
+	  echo "installing pkg-config and liberfa-dev"; \
+	  $(SUDO) apt-get update -qq && $(SUDO) DEBIAN_FRONTEND=noninteractive apt-get install -y -qq pkg-config liberfa-dev; }
+
+$(VENV)/.installed: pyproject.toml | system-deps
+	$(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install -q --upgrade pip
+	$(VPY) -c "import tomllib; p = tomllib.load(open('pyproject.toml', 'rb'))['project']; \
+	  print('\\n'.join(['cmake', 'ninja', 'scikit-build-core'] + p['dependencies'] + p['optional-dependencies']['test']))" \
+	  > $(VENV)/requirements.txt
+	$(VPY) -m pip install -q -r $(VENV)/requirements.txt
+	# the working tree is the installed package: the modules are built in place
+	echo "$(CURDIR)" > $$($(VPY) -c "import sysconfig; print(sysconfig.get_paths()['purelib'])")/kelvara-dev.pth
+	touch $@
+
+$(BUILD)/.built: $(VENV)/.installed $(SOURCES) | system-deps
+	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) -DKELVARA_TESTS=ON \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > $(BUILD).configure.log || { cat $(BUILD).configure.log; exit 1; }
+	$(VENV)/bin/cmake --build $(BUILD)
+	touch $@
+
+build: $(BUILD)/.built
+
+demo: build
+	$(VPY) -m kelvara
+
+test: build
+	$(VPY) -m pytest -q
+
+bench: build
+	$(VPY) benchmarks/run.py
+
+clean:
+	rm -rf build
+	find kelvara tests -name '*.so' -delete

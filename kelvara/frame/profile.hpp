@@ -1,0 +1,106 @@
+// Call and return events for a profiler installed with sys.setprofile. Each Python-callable
+// entry point owns a static Site; when no profiler is installed the cost is one branch.
+#pragma once
+
+#include "core.hpp"
+
+#include <frameobject.h>
+
+namespace frame {
+
+/// One profiled function: its name and its module's source file; the code object is made on
+/// first use and kept for the life of the process.
+struct Site {
+    const char* name;
+    const char* file;
+    PyCodeObject* code = nullptr;
+};
+
+/// Source file of the module this shared library holds; sites without a file of their own
+/// (hooks defined in the frame) report under it.
+inline const char*& source_file() {
+    static const char* file = "<kelvara>";
+    return file;
+}
+
+/// Globals handed to the synthetic frames; a module sets it to its dict during exec.
+inline PyObject*& profile_globals() {
+    static PyObject* globals = nullptr;
+    return globals;
+}
+
+/// True when a profiler should hear about a call starting now.
+inline bool profiling(PyThreadState* ts) noexcept {
+    return __builtin_expect(ts->cframe->use_tracing && !ts->tracing && ts->c_profilefunc, 0);
+}
+
+/// Emits the call event on construction and the return event on destruction. The return event
+/// carries the result (None on failure) and keeps any pending exception intact.
+class Profiled {
+public:
+    explicit Profiled(Site& site) noexcept {
+        PyThreadState* ts = _PyThreadState_UncheckedGet();
+        if (profiling(ts)) start(site, ts);
+    }
+    ~Profiled() { if (frame_) finish(); }
+    Profiled(const Profiled&) = delete;
+    Profiled& operator=(const Profiled&) = delete;
+
+    /// The value the return event reports (borrowed; must outlive this guard).
+    void result(PyObject* r) noexcept { result_ = r; }
+
+private:
+    void start(Site& site, PyThreadState* ts) noexcept {
+        ErrorStash keep;
+        if (!site.code) site.code = PyCode_NewEmpty(site.file ? site.file : source_file(), site.name, 1);
+        if (!site.code) { PyErr_Clear(); return; }
+        PyObject* globals = profile_globals();
+        Ref scratch;
+        if (!globals) {
+            scratch = Ref::steal_or_null(PyDict_New());
+            globals = scratch.get();
+            if (!globals) { PyErr_Clear(); return; }
+        }
+        frame_ = PyFrame_New(ts, site.code, globals, nullptr);
+        if (!frame_) { PyErr_Clear(); return; }
+        PyThreadState_EnterTracing(ts);
+        int rc = ts->c_profilefunc(ts->c_profileobj, frame_, PyTrace_CALL, nullptr);
+        PyThreadState_LeaveTracing(ts);
+        if (rc) PyErr_Clear();
+    }
+
+    void finish() noexcept {
+        PyThreadState* ts = _PyThreadState_UncheckedGet();
+        if (ts->cframe->use_tracing && !ts->tracing && ts->c_profilefunc) {
+            ErrorStash keep;
+            PyThreadState_EnterTracing(ts);
+            int rc = ts->c_profilefunc(ts->c_profileobj, frame_, PyTrace_RETURN,
+                                       PyErr_Occurred() ? Py_None : (result_ ? result_ : Py_None));
+            PyThreadState_LeaveTracing(ts);
+            if (rc) PyErr_Clear();
+        }
+        Py_DECREF(frame_);
+    }
+
+    PyFrameObject* frame_ = nullptr;
+    PyObject* result_ = nullptr;
+};
+
+/// The boundary of every Python-callable entry point: profile events, then `body` with C++
+/// exceptions translated into a null return with the Python error set.
+template <class F>
+inline PyObject* guarded(Site& site, F&& body) noexcept {
+    Profiled events(site);
+    PyObject* r = translate<PyObject*>(nullptr, [&]() -> PyObject* { return body().release(); });
+    events.result(r);
+    return r;
+}
+
+/// The same boundary for slots that return an int status (0 success, -1 failure).
+template <class F>
+inline int guarded_status(Site& site, F&& body) noexcept {
+    Profiled events(site);
+    return translate<int>(-1, [&]() -> int { body(); return 0; });
+}
+
+}  // namespace frame

@@ -1,0 +1,25 @@
+// Readying extension types: created from a spec with their bases, their C-level method table
+// stored and merged, the pickling hooks installed, and bound as a module attribute.
+#pragma once
+
+#include "capi.hpp"
+#include "pickle.hpp"
+
+namespace frame {
+
+/// Create and bind the type described by `spec` (its name is the full dotted name).
+inline PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyObject* bases = nullptr, void* vtab = nullptr) {
+    Ref t = Ref::steal(PyType_FromModuleAndSpec(module, spec, bases));
+    auto* type = reinterpret_cast<PyTypeObject*>(t.get());
+    if (vtab) set_vtable(type, vtab);
+    merge_vtables(type);
+    install_pickle_hooks(type);
+    const char* dot = std::strrchr(spec->name, '.');
+    check_status(PyModule_AddObjectRef(module, dot ? dot + 1 : spec->name, t.get()));
+    return reinterpret_cast<PyTypeObject*>(t.release());  // the module record keeps it
+}
+
+/// A one-item tuple of bases for add_type.
+inline Ref bases_of(PyTypeObject* base) { return Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base))); }
+
+}  // namespace frame
