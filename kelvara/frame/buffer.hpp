@@ -191,13 +191,13 @@ inline Slice slice_from_buffer(Py_buffer& v) {
     return s;
 }
 
-/// A 2-D view of doubles over `obj` with any strides; raises the buffer layer's ValueError when
-/// the exporter is not a 2-D buffer of native doubles.
-inline Slice view2d(PyObject* obj, bool writable = true) {
+/// An `ndim`-dimensional view of doubles over `obj` with any strides; raises the buffer layer's
+/// ValueError when the exporter is not such a buffer of native doubles.
+inline Slice view_doubles(PyObject* obj, int ndim, bool writable = true) {
     Py_buffer v{};
     detail::acquire(obj, v, writable);
     detail::BufferGuard guard{v};
-    detail::check_ndim(v, 2);
+    detail::check_ndim(v, ndim);
     std::string fmt = detail::native_format(v.format);
     if (fmt != "d") {
         if (fmt.size() == 1 && v.itemsize == 8)
@@ -211,6 +211,12 @@ inline Slice view2d(PyObject* obj, bool writable = true) {
     guard.armed = false;
     return slice_from_buffer(v);
 }
+
+/// A 2-D view of doubles over `obj` with any strides.
+inline Slice view2d(PyObject* obj, bool writable = true) { return view_doubles(obj, 2, writable); }
+
+/// A 1-D view of doubles over `obj` with any stride.
+inline Slice view1d(PyObject* obj, bool writable = true) { return view_doubles(obj, 1, writable); }
 
 /// Element (i, j) of a 2-D double slice.
 inline double& at(const Slice& s, Py_ssize_t i, Py_ssize_t j) noexcept {
@@ -261,7 +267,7 @@ public:
         detail::check_itemsize(v_, sizeof(T), T::type_name);
         if (detail::native_format(v_.format) != T::buffer_format)
             raise(PyExc_ValueError, "Buffer dtype mismatch, expected %s%s%s but got %s", "'", T::type_name, "'",
-                  v_.format ? v_.format : "");
+                  ("'" + std::string(v_.format ? v_.format : "") + "'").c_str());
         if (v_.suboffsets) raise(PyExc_ValueError, "Buffer with indirect dimensions is not supported");
         guard.armed = false;
         stride_ = v_.strides ? v_.strides[0] : Py_ssize_t(sizeof(T));

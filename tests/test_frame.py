@@ -1,0 +1,380 @@
+"""The module frame, through the test-only extension `frametest` and the record-types module."""
+
+import gc
+import glob
+import os
+import pickle
+import shutil
+import subprocess
+import sys
+import types
+import warnings
+
+import numpy as np
+import pytest
+
+import frametest as ft
+from kelvara.datamodel import LLA_dtype, SurfCoord_dtype
+
+from conftest import ROOT, run_python
+
+
+class TestArguments:
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda: ft.three(), "three() takes at least 2 positional arguments (0 given)"),
+            (lambda: ft.three(1, 2, 3, 4), "three() takes at most 3 positional arguments (4 given)"),
+            (lambda: ft.one(), "one() takes exactly 1 positional argument (0 given)"),
+            (lambda: ft.one(1, 2), "one() takes exactly 1 positional argument (2 given)"),
+            (lambda: ft.three(1, c=3), "three() takes at least 2 positional arguments (1 given)"),
+            (lambda: ft.three(1, 2, d=3), "three() got an unexpected keyword argument 'd'"),
+            (lambda: ft.three(1, 2, a=3), "three() got multiple values for keyword argument 'a'"),
+            (lambda: ft.one(y=1), "one() takes exactly 1 positional argument (0 given)"),
+            (lambda: ft.three_dict((1, 2), {1: 2}), "three() keywords must be strings"),
+            (lambda: ft.three_dict((1,), {"b": 2, "zz": 0}), "three() got an unexpected keyword argument 'zz'"),
+        ],
+    )
+    def test_messages(self, call, message):
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == message
+
+    @pytest.mark.parametrize(
+        "call, expected",
+        [
+            (lambda: ft.three(1, 2), (1, 2, None)),
+            (lambda: ft.three(1, c=3, b=2), (1, 2, 3)),
+            (lambda: ft.three(c=3, b=2, a=1), (1, 2, 3)),
+            (lambda: ft.three_dict((1,), {"b": 2}), (1, 2, None)),
+            (lambda: ft.one(x="v"), "v"),
+        ],
+    )
+    def test_accepted(self, call, expected):
+        assert call() == expected
+
+    def test_typed_argument(self):
+        class S(str):
+            pass
+
+        assert ft.typed("x", str, True, True)
+        assert ft.typed(None, str, True, True)
+        assert ft.typed(S("x"), str, True, False)
+        for value, none_ok, exact, got in [(5, True, True, "int"), (None, False, False, "NoneType"), (S("x"), True, True, "S")]:
+            with pytest.raises(TypeError) as info:
+                ft.typed(value, str, none_ok, exact)
+            assert str(info.value) == f"Argument 'value' has incorrect type (expected str, got {got})"
+
+
+class TestFunctionTables:
+    @pytest.fixture
+    def target(self):
+        mod = types.ModuleType("capi_target")
+        sys.modules["capi_target"] = mod
+        yield mod
+        del sys.modules["capi_target"]
+
+    def test_export_creates_table_and_binds(self, target):
+        assert not hasattr(target, "__pyx_capi__")
+        ft.export_twice(target, "twice", "double (double)")
+        capsule = target.__pyx_capi__["twice"]
+        assert "double (double)" in repr(capsule)
+        assert ft.call_imported("capi_target", "twice", "double (double)", 21.0) == 42.0
+        ft.export_twice(target, "again", "double (double)")
+        assert set(target.__pyx_capi__) == {"twice", "again"}
+
+    def test_import_errors(self, target):
+        with pytest.raises(AttributeError):
+            ft.call_imported("capi_target", "twice", "double (double)", 1.0)
+        ft.export_twice(target, "twice", "double (double)")
+        with pytest.raises(ImportError) as info:
+            ft.call_imported("capi_target", "thrice", "double (double)", 1.0)
+        assert str(info.value) == "capi_target does not export expected C function thrice"
+        with pytest.raises(TypeError) as info:
+            ft.call_imported("capi_target", "twice", "double (int)", 1.0)
+        assert str(info.value) == (
+            "C function capi_target.twice has wrong signature (expected double (int), got double (double))"
+        )
+        with pytest.raises(ModuleNotFoundError):
+            ft.call_imported("no_such_module_here", "twice", "double (double)", 1.0)
+
+    def test_variables(self):
+        assert ft.read_variable("frametest", "the_answer", "double") == 42.0
+        assert ft.call_imported("frametest", "twice", "double (double)", 2.5) == 5.0
+        with pytest.raises(TypeError, match="C variable frametest.the_answer has wrong signature"):
+            ft.read_variable("frametest", "the_answer", "int")
+
+
+class TestMethodTables:
+    def test_tables_are_found_through_the_type(self):
+        assert ft.call_kind(ft.VtabA()) == 1
+        assert ft.call_kind(ft.VtabB()) == 2
+        assert ft.call_kind(ft.VtabC()) == 3
+
+        class Sub(ft.VtabC):
+            pass
+
+        assert ft.call_kind(Sub()) == 3
+        assert isinstance(ft.VtabC(), ft.VtabA)
+
+    def test_merge(self):
+        class Compatible(ft.VtabC, ft.VtabA):
+            pass
+
+        ft.merge_vtables(Compatible)
+
+        class Conflict(ft.VtabA, ft.VtabB):
+            pass
+
+        with pytest.raises(TypeError) as info:
+            ft.merge_vtables(Conflict)
+        assert str(info.value) == "multiple bases have vtable conflict: 'frametest.VtabA' and 'frametest.VtabB'"
+
+
+class TestTypeImport:
+    def test_sizes(self):
+        size = ft.VtabA.__basicsize__
+        assert ft.import_type("frametest", "VtabA", size) is ft.VtabA
+        with pytest.raises(ValueError) as info:
+            ft.import_type("frametest", "VtabA", size + 8)
+        assert str(info.value) == (
+            f"frametest.VtabA size changed, may indicate binary incompatibility. "
+            f"Expected {size + 8} from C header, got {size} from PyObject"
+        )
+        with pytest.warns(RuntimeWarning, match=r"frametest.VtabA size changed.*Expected 8 from C header"):
+            assert ft.import_type("frametest", "VtabA", 8) is ft.VtabA
+
+    def test_not_a_type(self):
+        with pytest.raises(TypeError, match=r"^frametest.three is not a type object$"):
+            ft.import_type("frametest", "three", 16)
+
+
+class TestBufferViews:
+    def test_view_shares_memory_and_keeps_exporter(self):
+        a = np.arange(6.0).reshape(2, 3)
+        mv = ft.view2d(a)
+        back = np.asarray(mv)
+        assert np.shares_memory(back, a) and back.shape == (2, 3)
+        back[1, 2] = -1.0
+        assert a[1, 2] == -1.0
+        del a, back
+        gc.collect()
+        assert np.asarray(mv).tolist() == [[0, 1, 2], [3, 4, -1]]
+        with pytest.raises(TypeError, match="no default __reduce__ due to non-trivial __cinit__"):
+            pickle.dumps(mv)
+
+    @pytest.mark.parametrize(
+        "make",
+        [
+            lambda b: b,
+            lambda b: b[::2],
+            lambda b: b.T,
+            lambda b: b[:, ::-1],
+            lambda b: b[:0],
+            lambda b: np.asfortranarray(b),
+        ],
+    )
+    def test_any_strides(self, make):
+        base = np.arange(24.0).reshape(6, 4) * 1.5
+        a = make(base)
+        assert ft.view2d_rows(a) == a.tolist()
+
+    @pytest.mark.parametrize(
+        "value, message",
+        [
+            (np.zeros(3), "Buffer has wrong number of dimensions (expected 2, got 1)"),
+            (np.zeros((1, 2, 3)), "Buffer has wrong number of dimensions (expected 2, got 3)"),
+            (np.zeros((2, 3), np.float32), "Item size of buffer (4 bytes) does not match size of 'double' (8 bytes)"),
+            (np.zeros((2, 3), np.int64), "Buffer dtype mismatch, expected 'double' but got 'long'"),
+            (np.zeros((2, 3), ">f8"), "Big-endian buffer not supported on little-endian compiler"),
+        ],
+    )
+    def test_refused(self, value, message):
+        with pytest.raises(ValueError) as info:
+            ft.view2d_rows(value)
+        assert str(info.value) == message
+
+    def test_read_only_needs_writable_view(self):
+        a = np.zeros((2, 3))
+        a.flags.writeable = False
+        assert ft.view2d_rows(a) == a.tolist()
+        with pytest.raises((ValueError, BufferError)):
+            ft.view2d(a)
+
+    def test_record_view_writes_in_place(self):
+        recs = np.zeros(5, LLA_dtype)
+        recs["alt"] = np.arange(5.0)
+        assert ft.scale_lla(recs[::2], 10.0) == 3
+        assert recs["alt"].tolist() == [0.0, 1.0, 20.0, 3.0, 40.0]
+        assert ft.scale_lla(np.zeros(0, LLA_dtype), 1.0) == 0
+
+    @pytest.mark.parametrize(
+        "value, message",
+        [
+            (np.zeros(2, SurfCoord_dtype), "Item size of buffer (16 bytes) does not match size of 'LLA' (24 bytes)"),
+            (np.zeros((2, 2), LLA_dtype), "Buffer has wrong number of dimensions (expected 1, got 2)"),
+            (np.zeros(2, [("lon", float), ("lat", float), ("alt", float)]),
+             "Buffer dtype mismatch, expected 'LLA' but got 'T{d:lon:d:lat:d:alt:}'"),
+            (np.zeros(2, [("lat", float), ("lon", float), ("alt", np.int64)]),
+             "Buffer dtype mismatch, expected 'LLA' but got 'T{d:lat:d:lon:q:alt:}'"),
+        ],
+    )
+    def test_record_layout_must_match(self, value, message):
+        with pytest.raises(ValueError) as info:
+            ft.scale_lla(value, 1.0)
+        assert str(info.value).replace("l:alt", "q:alt") == message
+
+    def test_user_built_dtype_is_accepted(self):
+        recs = np.ones(3, np.dtype([("lat", np.double), ("lon", np.double), ("alt", np.double)]))
+        assert ft.scale_lla(recs, 2.0) == 3 and recs["alt"].tolist() == [2.0] * 3
+
+
+class TestMappingToRecord:
+    def test_fields_in_order(self):
+        assert ft.lla_from_mapping({"alt": 3, "lon": 2.0, "lat": 1, "extra": None}) == (1.0, 2.0, 3.0)
+        assert ft.enu_from_mapping({"u_east": [1, 2, 3], "u_north": (4, 5, 6), "u_up": iter([7, 8, 9])}) == tuple(
+            float(i) for i in range(1, 10)
+        )
+
+    @pytest.mark.parametrize(
+        "value, exc, message",
+        [
+            (5, TypeError, "Expected a mapping, got int"),
+            ({"lat": 1}, ValueError, "No value specified for struct attribute 'lon'"),
+            ({}, ValueError, "No value specified for struct attribute 'lat'"),
+            ({"lat": 1, "lon": "x", "alt": 0}, TypeError, "must be real number, not str"),
+        ],
+    )
+    def test_lla_errors(self, value, exc, message):
+        with pytest.raises(exc) as info:
+            ft.lla_from_mapping(value)
+        assert str(info.value) == message
+
+    @pytest.mark.parametrize(
+        "east, message",
+        [
+            ([1, 2], "not enough values found during array assignment, expected 3, got 2"),
+            ([1, 2, 3, 4], "too many values found during array assignment, expected 3"),
+        ],
+    )
+    def test_vector_length(self, east, message):
+        with pytest.raises(IndexError) as info:
+            ft.enu_from_mapping({"u_east": east, "u_north": [0, 0, 0], "u_up": [0, 0, 0]})
+        assert str(info.value) == message
+
+
+class TestProfiling:
+    def test_call_and_return_events(self):
+        events = []
+
+        def profiler(frame, event, arg):
+            if event in ("call", "return") and frame.f_code.co_name == "profiled":
+                events.append((event, frame.f_code.co_filename, arg))
+
+        sys.setprofile(profiler)
+        try:
+            ft.profiled(7)
+            with pytest.raises(ValueError):
+                ft.profiled(None)
+        finally:
+            sys.setprofile(None)
+        src = "tests/ext/frametest.cpp"
+        assert events == [("call", src, None), ("return", src, 7), ("call", src, None), ("return", src, None)]
+
+    def test_module_initialisation_is_reported(self, python):
+        out = python(
+            """
+            import sys
+            seen = []
+            sys.setprofile(lambda f, e, a: seen.append((e, f.f_code.co_name, f.f_code.co_filename)))
+            import kelvara.datamodel.structured
+            sys.setprofile(None)
+            print(("call", "PyInit_structured", "kelvara/datamodel/structured.cpp") in seen)
+            print(("return", "PyInit_structured", "kelvara/datamodel/structured.cpp") in seen)
+            """
+        )
+        assert out.split() == ["True", "True"]
+
+
+class TestModuleLifecycle:
+    def test_reimport_gives_same_module_without_rerunning(self):
+        import kelvara.datamodel.structured as first
+
+        first.marker = object()
+        del sys.modules["kelvara.datamodel.structured"]
+        import kelvara.datamodel.structured as second
+
+        assert second is first and second.marker is first.marker
+        assert second.__test__ == {} and second.__builtins__ is __import__("builtins")
+        del first.marker
+
+    def test_attribute_order(self):
+        import kelvara.datamodel.structured as s
+
+        names = [n for n in vars(s) if not n.startswith("__")]
+        assert names == ["numpy", "dtype", "SurfCoord_dtype", "LLA_dtype", "GeodeticState_dtype", "ENU_dtype",
+                         "AER_dtype", "DTF_dtype"]
+        assert list(vars(s))[-1] == "__test__"
+
+    def test_second_initialisation_is_refused(self):
+        with pytest.raises(RuntimeError) as info:
+            ft.exec_again()
+        assert str(info.value) == (
+            "Module 'frametest' has already been imported. Re-initialisation is not supported."
+        )
+
+    def test_version_warning(self):
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            ft.check_version(3, 11)
+        with pytest.warns(RuntimeWarning) as info:
+            ft.check_version(3, 12)
+        assert str(info[0].message) == (
+            "compile time Python version 3.11 of module 'frametest' does not match runtime version 3.12"
+        )
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with pytest.raises(RuntimeWarning):
+                ft.check_version(4, 0)
+
+    def test_failed_exec_adds_traceback_and_can_be_retried(self, python):
+        out = python(
+            """
+            import os, traceback
+            os.environ["FRAMETEST_FAIL"] = "1"
+            try:
+                import frametest
+            except RuntimeError as e:
+                names = [f.name for f in traceback.extract_tb(e.__traceback__)]
+                print(str(e), "init frametest" in names)
+            del os.environ["FRAMETEST_FAIL"]
+            import frametest
+            print(frametest.three(1, 2))
+            """
+        )
+        assert out.splitlines() == ["asked to fail True", "(1, 2, None)"]
+
+    def test_one_interpreter_per_process(self, python):
+        out = python(
+            """
+            import _xxsubinterpreters as interpreters
+            import kelvara.datamodel.structured
+            sub = interpreters.create()
+            try:
+                interpreters.run_string(sub, "import kelvara.datamodel.structured")
+            except interpreters.RunFailedError as e:
+                print(e)
+            """
+        )
+        assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in out
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+def test_every_module_exports_only_its_init():
+    libs = glob.glob(os.path.join(ROOT, "kelvara", "**", "*.so"), recursive=True)
+    assert libs
+    for lib in libs:
+        out = subprocess.run(["nm", "-D", "--defined-only", lib], capture_output=True, text=True, check=True).stdout
+        symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
+        name = os.path.basename(lib).split(".")[0]
+        assert symbols == [f"PyInit_{name}"], (lib, symbols)
