@@ -56,6 +56,7 @@ public:
     }
 
     const char* fullname() const noexcept { return fullname_; }
+    PyModuleDef* def() noexcept { return &def_; }
     const char* file() const noexcept { return file_; }
     PyObject* module() const noexcept { return module_; }
     PyObject* dict() const noexcept { return module_ ? PyModule_GetDict(module_) : nullptr; }
