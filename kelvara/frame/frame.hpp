@@ -5,6 +5,7 @@
 #include "buffer.hpp"
 #include "capi.hpp"
 #include "core.hpp"
+#include "imports.hpp"
 #include "module.hpp"
 #include "pickle.hpp"
 #include "profile.hpp"

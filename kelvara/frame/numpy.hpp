@@ -26,9 +26,9 @@ inline NumpyTypes& numpy_types() {
     return t;
 }
 
-/// Exec step of modules that use NumPy's C interface (passed to frame::Module).
-inline void import_numpy() {
-    if (_import_array() < 0) throw PyErrorSet{};
+/// NumPy's type objects and `type`, checked against the sizes this module was built with; the
+/// exec step of modules that see NumPy values without using its C interface.
+inline void import_numpy_types() {
     NumpyTypes& t = numpy_types();
     t.type = import_type("builtins", "type", sizeof(PyHeapTypeObject));
     // NumPy grows these records between releases without breaking their public part.
@@ -39,6 +39,12 @@ inline void import_numpy() {
     for (const char* scalar : {"number", "integer", "signedinteger", "unsignedinteger", "inexact", "floating",
                                "complexfloating", "flexible", "character"})
         Py_DECREF(import_type("numpy", scalar, sizeof(PyObject)));
+}
+
+/// Exec step of modules that use NumPy's C interface (passed to frame::Module).
+inline void import_numpy() {
+    if (_import_array() < 0) throw PyErrorSet{};
+    import_numpy_types();
 }
 
 /// True when `o` is exactly a NumPy array of native float64 (the fast path's condition).

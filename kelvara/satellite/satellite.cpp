@@ -1,0 +1,127 @@
+// kelvara.satellite.satellite: a Satellite that carries its current time as a Time.
+#include "../frame/frame.hpp"
+#include "../frame/numpy.hpp"
+
+#include <structmember.h>
+
+#if __has_include("../time/time.hpp")
+#include "../time/time.hpp"
+#define KELVARA_TIME_RECORD_SIZE sizeof(kelvara::TimeObject)
+#else
+#define KELVARA_TIME_RECORD_SIZE 280  // the Time record this module is built against
+#endif
+
+namespace {
+
+using frame::Ref;
+
+struct SatelliteObject {
+    PyObject_HEAD
+    PyObject* _time;  // a Time, or None until the first assignment
+};
+
+PyTypeObject* time_type = nullptr;  // bound during exec, kept for the life of the process
+
+PyObject* satellite_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+    // Allocation ignores its arguments; __init__ refuses them.
+    PyObject* o = type->tp_alloc(type, 0);
+    if (!o) return nullptr;
+    reinterpret_cast<SatelliteObject*>(o)->_time = Py_NewRef(Py_None);
+    return o;
+}
+
+int satellite_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+    static frame::Site site{"__init__", nullptr};
+    return frame::guarded_status(site, [&] { frame::parse_none("__init__", args, kwargs); });
+}
+
+int satellite_traverse(PyObject* o, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(o));
+    Py_VISIT(reinterpret_cast<SatelliteObject*>(o)->_time);
+    return 0;
+}
+
+int satellite_clear(PyObject* o) noexcept {
+    Py_SETREF(reinterpret_cast<SatelliteObject*>(o)->_time, Py_NewRef(Py_None));
+    return 0;
+}
+
+void satellite_dealloc(PyObject* o) noexcept {
+    PyTypeObject* tp = Py_TYPE(o);
+    PyObject_GC_UnTrack(o);
+    Py_CLEAR(reinterpret_cast<SatelliteObject*>(o)->_time);
+    tp->tp_free(o);
+    Py_DECREF(tp);
+}
+
+PyObject* get_time(PyObject* o, void*) noexcept {
+    static frame::Site site{"__get__", nullptr};
+    return frame::guarded(site, [&] { return Ref::borrow(reinterpret_cast<SatelliteObject*>(o)->_time); });
+}
+
+/// `time = value` stores Time(value); the held time is replaced only once the new one exists.
+int set_time(PyObject* o, PyObject* value, void*) noexcept {
+    if (!value) {
+        static frame::Site del_site{"__del__", nullptr};
+        return frame::guarded_status(del_site, [] { frame::raise(PyExc_NotImplementedError, "__del__"); });
+    }
+    static frame::Site site{"__set__", nullptr};
+    return frame::guarded_status(site, [&] {
+        Ref t = frame::call(reinterpret_cast<PyObject*>(time_type), value);
+        Py_SETREF(reinterpret_cast<SatelliteObject*>(o)->_time, t.release());
+    });
+}
+
+PyGetSetDef satellite_getset[] = {
+    {"time", get_time, set_time, "Satellite.time: Time", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMemberDef satellite_members[] = {
+    {"_time", T_OBJECT, offsetof(SatelliteObject, _time), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyMethodDef satellite_methods[] = {
+    REFUSING_PICKLE_METHODS("Satellite"),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot satellite_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Satellite() -> None")},
+    {Py_tp_new, reinterpret_cast<void*>(satellite_new)},
+    {Py_tp_init, reinterpret_cast<void*>(satellite_init)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(satellite_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(satellite_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(satellite_clear)},
+    {Py_tp_getset, satellite_getset},
+    {Py_tp_members, satellite_members},
+    {Py_tp_methods, satellite_methods},
+    {0, nullptr},
+};
+
+PyType_Spec satellite_spec = {
+    "kelvara.satellite.satellite.Satellite",
+    int(sizeof(SatelliteObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    satellite_slots,
+};
+
+void body(frame::Module&, PyObject* module) {
+    frame::add_type(module, &satellite_spec);  // kept for the life of the process
+    time_type = frame::import_type("kelvara.time.time", "Time", KELVARA_TIME_RECORD_SIZE);
+
+    Ref numpy = frame::import("numpy");
+    frame::check_status(PyModule_AddObjectRef(module, "numpy", numpy.get()));
+    Ref datetime_like = frame::import_from("kelvara.typing", "DatetimeLike");
+    frame::check_status(PyModule_AddObjectRef(module, "DatetimeLike", datetime_like.get()));
+}
+
+frame::Module satellite_module("kelvara.satellite.satellite", "satellite", "A satellite that carries its current time.",
+                               "kelvara/satellite/satellite.cpp", {"NotImplementedError"}, body,
+                               frame::import_numpy);
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_satellite() { return satellite_module.init(); }
