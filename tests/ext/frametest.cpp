@@ -222,6 +222,11 @@ PyObject* exec_again(PyObject*, PyObject*) {
     });
 }
 
+/// A fast-call function with no frame machinery at all: the baseline of the call cost.
+PyObject* bare(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject*) {
+    return Py_NewRef(PyVectorcall_NARGS(nargsf) ? args[0] : Py_None);
+}
+
 PyObject* profiled(PyObject*, PyObject* arg) {
     static frame::Site site{"profiled", nullptr};
     return frame::guarded(site, [&] {
@@ -249,6 +254,7 @@ PyMethodDef methods[] = {
     {"check_version", reinterpret_cast<PyCFunction>(check_version), METH_FASTCALL, nullptr},
     {"exec_again", exec_again, METH_NOARGS, nullptr},
     {"profiled", profiled, METH_O, nullptr},
+    {"bare", reinterpret_cast<PyCFunction>(bare), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
