@@ -30,8 +30,9 @@ $(VENV)/.installed: pyproject.toml | system-deps
 	touch $@
 
 $(BUILD)/.built: $(VENV)/.installed $(SOURCES) | system-deps
+	mkdir -p $(BUILD)
 	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) -DKELVARA_TESTS=ON \
-	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > $(BUILD).configure.log || { cat $(BUILD).configure.log; exit 1; }
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > $(BUILD)/configure.log || { cat $(BUILD)/configure.log; exit 1; }
 	$(VENV)/bin/cmake --build $(BUILD)
 	touch $@
 
@@ -45,6 +46,21 @@ test: build
 
 bench: build
 	$(VPY) benchmarks/run.py
+
+# Every extension built with AddressSanitizer and UndefinedBehaviorSanitizer into a tree of its
+# own (build/asan/tree: the Python sources and tests copied beside the instrumented modules),
+# then the whole suite run there with the sanitizer runtime preloaded.
+ASAN_TREE := build/asan/tree
+check-asan: $(VENV)/.installed | system-deps
+	mkdir -p $(ASAN_TREE)
+	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DPython_EXECUTABLE=$(abspath $(VPY)) -DKELVARA_TESTS=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_SANITIZE=address,undefined -DKELVARA_OUTPUT_ROOT=$(abspath $(ASAN_TREE)) \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > build/asan/configure.log || { cat build/asan/configure.log; exit 1; }
+	$(VENV)/bin/cmake --build build/asan
+	tar -cf - pyproject.toml $$(git ls-files kelvara tests benchmarks | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
+	cd $(ASAN_TREE) && LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
+	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider
 
 clean:
 	rm -rf build
