@@ -1,0 +1,28 @@
+// C-level record of kelvara.time.time.Time, for extension modules that bind the type with
+// frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject)).
+// No C-level field is meant to be read by clients: everything goes through Python attributes.
+// The record is padded to a fixed 280 bytes so that it can grow without breaking importers.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace kelvara {
+
+struct TimeObject {
+    PyObject_HEAD
+    PyObject* jd12;          // owned read-only float64 array (N, 2), or nullptr for a scalar
+    double* data;            // the (jd1, jd2) pairs, row-major: jd12's data or `pair`
+    Py_ssize_t size;         // N (1 for a scalar)
+    int scale;               // 0 utc, 1 tai, 2 tt, 3 tdb
+    int isscalar;            // 1 for a scalar epoch
+    double pair[2];          // storage of a scalar epoch
+    PyObject* converted[4];  // memo of this epoch set on each scale (owned Time or nullptr)
+    PyObject* weakreflist;
+    char reserved[280 - sizeof(PyObject) - 3 * sizeof(void*) - 2 * sizeof(int) - 2 * sizeof(double) -
+                  5 * sizeof(void*)];
+};
+
+static_assert(sizeof(TimeObject) == 280, "the Time record is 280 bytes");
+
+}  // namespace kelvara
