@@ -4,12 +4,7 @@
 
 #include <structmember.h>
 
-#if __has_include("../time/time.hpp")
 #include "../time/time.hpp"
-#define KELVARA_TIME_RECORD_SIZE sizeof(kelvara::TimeObject)
-#else
-#define KELVARA_TIME_RECORD_SIZE 280  // the Time record this module is built against
-#endif
 
 namespace {
 
@@ -110,7 +105,7 @@ PyType_Spec satellite_spec = {
 
 void body(frame::Module&, PyObject* module) {
     frame::add_type(module, &satellite_spec);  // kept for the life of the process
-    time_type = frame::import_type("kelvara.time.time", "Time", KELVARA_TIME_RECORD_SIZE);
+    time_type = frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject));
 
     Ref numpy = frame::import("numpy");
     frame::check_status(PyModule_AddObjectRef(module, "numpy", numpy.get()));

@@ -9,12 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if __has_include("../../../time/time.hpp")
 #include "../../../time/time.hpp"
-#define KELVARA_TIME_RECORD_SIZE sizeof(kelvara::TimeObject)
-#else
-#define KELVARA_TIME_RECORD_SIZE 280  // the Time record this module is built against
-#endif
 
 namespace {
 
@@ -284,7 +279,7 @@ void body(frame::Module&, PyObject* module) {
     kwnames_format = frame::check(Py_BuildValue("(O)", frame::Ref::steal(intern("format")).get()));
 
     frame::add_type(module, &tle_spec, nullptr, &tle_vtable);  // kept for the life of the process
-    time_type = frame::import_type("kelvara.time.time", "Time", KELVARA_TIME_RECORD_SIZE);
+    time_type = frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject));
 }
 
 frame::Module tle_module("kelvara.propagators.analytical.sgp4.tle", "tle",
