@@ -1,0 +1,289 @@
+// Per-point geodetic kernels of Ellipsoid, in pure C++ (no interpreter calls, no allocation, no
+// exceptions): degenerate input yields IEEE infinities or NaN. The grouping of each expression
+// is the one that fixes the last bit of the results (built with -ffp-contract=off); squares are
+// products (x*x), and cos^2 is formed before it scales anything.
+//
+// `E` is the ellipsoid record: it has `Re`, `f`, `Rp` and `vtab`, the table of these kernels.
+// Kernels reach one another only through `self->vtab`, so a derived type that replaces a slot
+// changes every kernel that relies on it.
+#pragma once
+
+#include <cmath>
+#include <limits>
+
+#include "../../datamodel/records.hpp"
+#include "../linear/vector_kernels.hpp"
+
+namespace kelvara::geodesy {
+
+/// The vector kernels c_aer_coords uses; the module points them at the functions it binds from
+/// kelvara.mathtools.linear.linear (same arithmetic as the inline defaults).
+struct VectorOps {
+    void (*sub)(double*, double*, double*);
+    double (*dot)(double*, double*);
+    double (*norm)(double*);
+};
+
+namespace detail {
+inline void sub(double* a, double* b, double* c) { vec::sub(a, b, c); }
+inline double dot(double* a, double* b) { return vec::dot(a, b); }
+inline double norm(double* a) { return vec::norm(a); }
+}  // namespace detail
+
+inline VectorOps& vector_ops() noexcept {
+    static VectorOps ops{detail::sub, detail::dot, detail::norm};
+    return ops;
+}
+
+/// Newton steps allowed to c_solve_reduced_lat_equation. Converging inputs need at most a few
+/// dozen (measured over positions from the centre to 1e300 m, f up to 0.999, subnormals); some
+/// positions make the iteration cycle for ever, and those end here with a NaN latitude.
+inline constexpr int max_newton_steps = 1000;
+
+/// Tolerance on the last Newton step of the reduced latitude, radians.
+inline constexpr double newton_tolerance = 1.567e-5;
+
+template <class E>
+struct Kernels {
+    static double sq(double x) noexcept { return x * x; }
+
+    // slot 0: beta = atan(tan(phi) * (1 - f))
+    static double c_reduced_lat_from_geodetic_lat(E* self, double phi) noexcept {
+        return std::atan(std::tan(phi) * (1 - self->f));
+    }
+
+    // slot 1: phi = atan(tan(beta) / (1 - f))
+    static double c_geodetic_lat_from_reduced_lat(E* self, double beta) noexcept {
+        return std::atan(std::tan(beta) / (1 - self->f));
+    }
+
+    // slot 2: the geodetic up vector (independent of the ellipsoid).
+    static void surf_normal_vector(E*, SurfCoord coord, double* u) noexcept {
+        u[0] = std::cos(coord.lat) * std::cos(coord.lon);
+        u[1] = std::cos(coord.lat) * std::sin(coord.lon);
+        u[2] = std::sin(coord.lat);
+    }
+
+    // slot 3: east and north unit tangents.
+    static void surf_tangent_vector(E* self, SurfCoord coord, double* u_east, double* u_north) noexcept {
+        const double f = self->f;
+        const double beta = self->vtab->c_reduced_lat_from_geodetic_lat(self, coord.lat);
+        const double cb = std::cos(beta), sb = std::sin(beta);
+        const double W = std::sqrt(1 - (2 - f) * f * sq(cb));
+        const double cl = std::cos(coord.lon), sl = std::sin(coord.lon);
+        u_east[0] = -sl;
+        u_east[1] = cl;
+        u_east[2] = 0;
+        u_north[0] = -sb * cl / W;
+        u_north[1] = -sb * sl / W;
+        u_north[2] = (1 - f) * cb / W;
+    }
+
+    // slot 4
+    static void c_enu(E* self, SurfCoord coord, ENU_Frame* out) noexcept {
+        double up[3], east[3], north[3];
+        self->vtab->surf_normal_vector(self, coord, up);
+        self->vtab->surf_tangent_vector(self, coord, east, north);
+        for (int i = 0; i < 3; ++i) {
+            out->u_east[i] = east[i];
+            out->u_north[i] = north[i];
+            out->u_up[i] = up[i];
+        }
+    }
+
+    // slot 5: the surface point at geodetic coordinates, through the reduced latitude.
+    static void c_surf_pos_from_surf_coord(E* self, SurfCoord coord, double* r) noexcept {
+        const double a = self->Re, f = self->f;
+        const double beta = self->vtab->c_reduced_lat_from_geodetic_lat(self, coord.lat);
+        const double cb = std::cos(beta);
+        r[0] = std::cos(coord.lon) * (cb * a);
+        r[1] = std::sin(coord.lon) * (cb * a);
+        r[2] = std::sin(beta) * a * (1 - f);
+    }
+
+    // slot 6: coordinates of a point taken to lie on the surface (|z| > b gives a NaN latitude).
+    static void c_surf_coord_from_surf_pos(E* self, const double* r, SurfCoord* out) noexcept {
+        const double beta = std::asin(r[2] / self->Re / (1 - self->f));
+        const double lon = std::atan2(r[1], r[0]);
+        out->lat = self->vtab->c_geodetic_lat_from_reduced_lat(self, beta);
+        out->lon = lon;
+    }
+
+    // slot 7: Newton iteration for the reduced latitude of the foot point of r, started at the
+    // geocentric latitude. NaN input, the centre (0/0) and a sphere (B = 0) give a NaN step,
+    // which ends the loop; a point whose iteration does not settle within max_newton_steps
+    // (it can cycle between two values for ever) gives NaN as well.
+    static double c_solve_reduced_lat_equation(E* self, const double* r) noexcept {
+        const double a = self->Re, f = self->f;
+        const double x = r[0], y = r[1], z = r[2];
+        const double B = f * a * (2 - f);
+        const double p = std::sqrt(x * x + y * y);
+        const double P = p / B;
+        const double A = (1 - f) * z / B;
+        double beta = std::asin(z / std::sqrt(z * z + p * p));
+        double h = 1.0;
+        int steps = 0;
+        while (std::fabs(h) > newton_tolerance) {
+            if (steps++ == max_newton_steps) return std::numeric_limits<double>::quiet_NaN();
+            const double s = std::sin(beta), c = std::cos(beta);
+            h = (c * s - s * P + c * A) / (c * c - s * s - c * P - s * A);
+            beta = beta - h;
+        }
+        return beta;
+    }
+
+    // slot 8
+    static void c_lla_from_pos(E* self, const double* r, LLA* out) noexcept {
+        const double a = self->Re, f = self->f;
+        const double x = r[0], y = r[1], z = r[2];
+        const double lon = (x == 0 && y == 0) ? 0.0 : std::atan2(y, x);
+        const double beta = self->vtab->c_solve_reduced_lat_equation(self, r);
+        const double lat = self->vtab->c_geodetic_lat_from_reduced_lat(self, beta);
+        const double p = std::sqrt(x * x + y * y);
+        double alt;
+        if (p < 1e-5) {
+            // On the axis p / cos(beta) is 0/0: the height is measured along the axis instead.
+            alt = std::fabs(z) - (1 - f) * a;
+        } else {
+            const double cb = std::cos(beta);
+            alt = std::sqrt(1 - (2 - f) * f * sq(cb)) * (p / cb - a) / (1 - f);
+        }
+        out->lat = lat;
+        out->lon = lon;
+        out->alt = alt;
+    }
+
+    // slot 9
+    static void c_pos_from_lla(E* self, LLA lla, double* r) noexcept {
+        double r_surf[3], n[3];
+        const SurfCoord coord{lla.lat, lla.lon};
+        self->vtab->c_surf_pos_from_surf_coord(self, coord, r_surf);
+        self->vtab->surf_normal_vector(self, coord, n);
+        for (int i = 0; i < 3; ++i) r[i] = lla.alt * n[i] + r_surf[i];
+    }
+
+    // slot 10: geodetic position and rates from an Earth-fixed position and velocity. On the
+    // polar axis (rho = 0) the rates are not finite.
+    static void c_geodetic_state_from_state_vector(E* self, const double* r, const double* v,
+                                                   GeodeticState* out) noexcept {
+        const double a = self->Re, f = self->f, b = self->Rp;
+        const double e2 = (2 - f) * f;
+        const double x = r[0], y = r[1];
+        const double vx = v[0], vy = v[1], vz = v[2];
+        const double rho2 = x * x + y * y;
+        const double rho = std::sqrt(rho2);
+        const double rho_dot = (x * vx + y * vy) / rho;
+        LLA lla;
+        self->vtab->c_lla_from_pos(self, r, &lla);
+        const double lon_dot = (x * vy - vx * y) / rho2;
+        const double beta = self->vtab->c_reduced_lat_from_geodetic_lat(self, lla.lat);
+        const double cb = std::cos(beta), sb = std::sin(beta);
+        const double A = 1 / std::sqrt(1 - e2 * sq(cb));
+        const double T = -e2 * cb * sb * (A * A * A);
+        const double h = lla.alt;
+        const double Q = h * (1 - f) * T * cb - (A * (1 - f) * h + a) * sb;
+        const double P = (A * h + b) * cb + T * h * sb;
+        const double D = A * sb * Q - P * A * (1 - f) * cb;
+        const double lat_dot =
+            (1 - f) / (sq(1 - f) * sq(cb) + sq(sb)) * (A * sb * rho_dot - A * (1 - f) * cb * vz) / D;
+        const double alt_dot = (Q * vz - P * rho_dot) / D;
+        out->lat = lla.lat;
+        out->lon = lla.lon;
+        out->alt = lla.alt;
+        out->lat_dot = lat_dot;
+        out->lon_dot = lon_dot;
+        out->alt_dot = alt_dot;
+    }
+
+    // slot 11: Earth-fixed position and velocity from a geodetic state.
+    static void c_state_vector_from_geodetic_state(E* self, GeodeticState gs, double* r, double* v) noexcept {
+        const double a = self->Re, f = self->f, b = self->Rp;
+        const double e2 = (2 - f) * f;
+        const double beta = self->vtab->c_reduced_lat_from_geodetic_lat(self, gs.lat);
+        const double cb = std::cos(beta), sb = std::sin(beta);
+        const double W2 = 1 - e2 * sq(cb);
+        const double A = 1 / std::sqrt(W2);
+        const double T = -e2 * cb * sb * (A * A * A);
+        const double beta_dot = W2 / (1 - f) * gs.lat_dot;
+        self->vtab->c_pos_from_lla(self, LLA{gs.lat, gs.lon, gs.alt}, r);
+        const double x = r[0], y = r[1];
+        const double rho2 = x * x + y * y;
+        const double rho = std::sqrt(rho2);
+        const double h = gs.alt;
+        const double rho_dot = (gs.alt_dot * A * (1 - f) + h * (1 - f) * T * beta_dot) * cb -
+                               (h * A * (1 - f) + a) * sb * beta_dot;
+        v[0] = (x * rho * rho_dot - y * rho2 * gs.lon_dot) / rho2;
+        v[1] = (y * rho * rho_dot + x * rho2 * gs.lon_dot) / rho2;
+        v[2] = (gs.alt_dot * A + h * T * beta_dot) * sb + (h * A + b) * cb * beta_dot;
+    }
+
+    // slot 12: the root of smaller magnitude of |r0 + t u| on the ellipsoid (it may lie behind
+    // the origin); a ray that misses gives NaN.
+    static void c_surf_pos_of_ray_first_intersection(E* self, const double* r0, const double* u,
+                                                     double* out) noexcept {
+        const double a = self->Re, f = self->f;
+        const double k = 1 / (1 - f) / (1 - f);
+        const double A = u[0] * u[0] + u[1] * u[1] + u[2] * u[2] * k;
+        const double B = 2 * (r0[0] * u[0] + r0[1] * u[1] + r0[2] * u[2] * k);
+        const double C = r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2] * k - a * a;
+        const double disc = B * B - C * (4 * A);
+        if (disc < 0) {
+            out[0] = out[1] = out[2] = std::numeric_limits<double>::quiet_NaN();
+            return;
+        }
+        double t;
+        if (disc == 0) {
+            t = -B * 0.5 / A;
+        } else {
+            const double t1 = (-B + std::sqrt(disc)) * 0.5 / A;
+            const double t2 = (-B - std::sqrt(disc)) * 0.5 / A;
+            t = std::fabs(t2) > std::fabs(t1) ? t1 : t2;
+        }
+        for (int i = 0; i < 3; ++i) out[i] = t * u[i] + r0[i];
+    }
+
+    // slot 13: azimuth (clockwise from north, atan2 range), elevation and range of a target.
+    static void c_aer_coords(E* self, const double* r_target, LLA obs, AER* out) noexcept {
+        const VectorOps& ops = vector_ops();
+        double r_obs[3], rho[3];
+        self->vtab->c_pos_from_lla(self, obs, r_obs);
+        ops.sub(const_cast<double*>(r_target), r_obs, rho);
+        ENU_Frame enu;
+        self->vtab->c_enu(self, SurfCoord{obs.lat, obs.lon}, &enu);
+        // The record is packed; the vector kernels get aligned copies of its axes.
+        double east[3], north[3], up_axis[3];
+        for (int i = 0; i < 3; ++i) {
+            east[i] = enu.u_east[i];
+            north[i] = enu.u_north[i];
+            up_axis[i] = enu.u_up[i];
+        }
+        const double e = ops.dot(rho, east);
+        const double n = ops.dot(rho, north);
+        const double up = ops.dot(rho, up_axis);
+        const double range = ops.norm(rho);
+        out->azimuth = std::atan2(e, n);
+        out->elevation = std::asin(up / range);
+        out->range = range;
+    }
+
+    /// The table of these kernels, in slot order.
+    template <class VTable>
+    static constexpr VTable table() noexcept {
+        return VTable{c_reduced_lat_from_geodetic_lat,
+                      c_geodetic_lat_from_reduced_lat,
+                      surf_normal_vector,
+                      surf_tangent_vector,
+                      c_enu,
+                      c_surf_pos_from_surf_coord,
+                      c_surf_coord_from_surf_pos,
+                      c_solve_reduced_lat_equation,
+                      c_lla_from_pos,
+                      c_pos_from_lla,
+                      c_geodetic_state_from_state_vector,
+                      c_state_vector_from_geodetic_state,
+                      c_surf_pos_of_ray_first_intersection,
+                      c_aer_coords};
+    }
+};
+
+}  // namespace kelvara::geodesy
