@@ -8,6 +8,7 @@
 #include <datetime.h>
 #include <structmember.h>
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -250,6 +251,8 @@ struct Converter {
 bool is_real_number(PyObject* o) {
     if (PyBool_Check(o)) return false;
     if (PyFloat_Check(o) || PyLong_Check(o)) return true;
+    // numpy.timedelta64 derives from numpy.signedinteger but is a duration, not a count.
+    if (PyArray_IsScalar(o, Timedelta)) return false;
     return PyArray_IsScalar(o, Integer) || PyArray_IsScalar(o, Floating);
 }
 
@@ -549,6 +552,489 @@ GETTER(jd12, {
     return Ref::steal(PyArray_View(reinterpret_cast<PyArrayObject*>(t->jd12), nullptr, nullptr));
 })
 
+// ---------------------------------------------------------------------------------------------
+// Calendar read-outs
+
+/// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d) noexcept {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+/// ERFA's calendar split of epoch i with `ndp` decimals of the second; raises when ERFA cannot
+/// represent it, records a dubious year.
+struct Calendar {
+    int y, m, d, hmsf[4];
+};
+
+Calendar calendar_of(TimeObject* t, Py_ssize_t i, int ndp, bool& dubious) {
+    Calendar c;
+    double d1 = t->data[2 * i], d2 = t->data[2 * i + 1];
+    int js = eraD2dtf(tk::erfa_scale_names[t->scale], ndp, d1, d2, &c.y, &c.m, &c.d, c.hmsf);
+    if (js < 0) {
+        Ref jd = frame::as_float(d1 + d2);
+        frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
+    }
+    if (js & 1) dubious = true;
+    return c;
+}
+
+Ref iso_scalar(TimeObject* t, Py_ssize_t i, bool& dubious) {
+    Calendar c = calendar_of(t, i, 6, dubious);
+    return Ref::steal(PyUnicode_FromFormat("%04d-%02d-%02dT%02d:%02d:%02d.%06d", c.y, c.m, c.d, c.hmsf[0], c.hmsf[1],
+                                           c.hmsf[2], c.hmsf[3]));
+}
+
+Ref iso_of(TimeObject* t) {
+    bool dubious = false;
+    Ref out;
+    if (t->isscalar) {
+        out = iso_scalar(t, 0, dubious);
+    } else {
+        constexpr std::size_t W = 40;
+        std::vector<char> text(std::size_t(t->size) * W);
+        std::size_t width = 1;
+        for (Py_ssize_t i = 0; i < t->size; ++i) {
+            Calendar c = calendar_of(t, i, 6, dubious);
+            int len = std::snprintf(&text[std::size_t(i) * W], W, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", c.y, c.m, c.d,
+                                    c.hmsf[0], c.hmsf[1], c.hmsf[2], c.hmsf[3]);
+            width = std::max(width, std::size_t(len));
+        }
+        Ref numpy = frame::import("numpy");
+        Ref spec = Ref::steal(PyUnicode_FromFormat("<U%zu", width));
+        Ref descr = frame::call(frame::getattr(numpy.get(), "dtype").get(), spec.get());
+        npy_intp dims[1] = {t->size};
+        out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, reinterpret_cast<PyArray_Descr*>(descr.release()), 1, dims,
+                                              nullptr, nullptr, 0, nullptr));
+        auto* u = static_cast<uint32_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+        std::memset(u, 0, std::size_t(t->size) * width * 4);
+        for (Py_ssize_t i = 0; i < t->size; ++i) {
+            const char* s = &text[std::size_t(i) * W];
+            for (std::size_t k = 0; k < width && s[k]; ++k) u[std::size_t(i) * width + k] = uint32_t(s[k]);
+        }
+    }
+    if (dubious) warn_dubious();
+    return out;
+}
+
+Ref datetime_scalar(TimeObject* t, Py_ssize_t i, bool& dubious) {
+    Calendar c = calendar_of(t, i, 6, dubious);
+    if (c.hmsf[2] >= 60) {
+        Ref iso = iso_scalar(t, i, dubious);
+        frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime cannot hold", iso.get());
+    }
+    return Ref::steal(PyDateTime_FromDateAndTime(c.y, c.m, c.d, c.hmsf[0], c.hmsf[1], c.hmsf[2], c.hmsf[3]));
+}
+
+Ref datetime_of(TimeObject* t) {
+    bool dubious = false;
+    Ref out;
+    if (t->isscalar) {
+        out = datetime_scalar(t, 0, dubious);
+    } else {
+        npy_intp dims[1] = {t->size};
+        out = Ref::steal(PyArray_SimpleNew(1, dims, NPY_OBJECT));
+        auto** slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+        for (Py_ssize_t i = 0; i < t->size; ++i) {
+            Ref dt = datetime_scalar(t, i, dubious);
+            Py_XSETREF(slots[i], dt.release());
+        }
+    }
+    if (dubious) warn_dubious();
+    return out;
+}
+
+/// numpy.datetime64 in nanoseconds (NumPy counts no leap seconds; a leap second is refused).
+Ref datetime64_of(TimeObject* t) {
+    bool dubious = false;
+    npy_intp dims[1] = {t->size};
+    Py_INCREF(dt64ns_descr);
+    Ref out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, dt64ns_descr, t->isscalar ? 0 : 1, dims, nullptr, nullptr,
+                                              0, nullptr));
+    auto* v = static_cast<int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+    for (Py_ssize_t i = 0; i < t->size; ++i) {
+        Calendar c = calendar_of(t, i, 9, dubious);
+        if (c.hmsf[2] >= 60) {
+            Ref iso = iso_scalar(t, i, dubious);
+            frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime64 cannot hold", iso.get());
+        }
+        int64_t days = days_from_civil(c.y, unsigned(c.m), unsigned(c.d));
+        int64_t sod = (int64_t(c.hmsf[0]) * 60 + c.hmsf[1]) * 60 + c.hmsf[2];
+        int64_t ns;
+        if (__builtin_mul_overflow(days * 86400 + sod, int64_t(1000000000), &ns) ||
+            __builtin_add_overflow(ns, int64_t(c.hmsf[3]), &ns) || ns == NPY_DATETIME_NAT) {
+            Ref iso = iso_scalar(t, i, dubious);
+            frame::raise(PyExc_ValueError, "Time %U is outside the range of datetime64[ns]", iso.get());
+        }
+        v[i] = ns;
+    }
+    if (dubious) warn_dubious();
+    return t->isscalar ? Ref::steal(PyArray_Return(reinterpret_cast<PyArrayObject*>(out.release()))) : out;
+}
+
+GETTER(iso, return iso_of(t);)
+GETTER(datetime, return datetime_of(t);)
+GETTER(datetime64, return datetime64_of(t);)
+
+// ---------------------------------------------------------------------------------------------
+// Sequence behaviour: len, indexing, iteration
+
+Py_ssize_t time_len(PyObject* self) noexcept {
+    static frame::Site site{"__len__", nullptr};
+    frame::Profiled events(site);
+    TimeObject* t = as_time(self);
+    if (t->isscalar) {
+        PyErr_SetString(PyExc_TypeError, "len() of a scalar Time");
+        return -1;
+    }
+    return t->size;
+}
+
+/// Epoch i (already in range) as a scalar Time of the same type and scale.
+Ref item_at(PyObject* self, Py_ssize_t i) {
+    TimeObject* t = as_time(self);
+    Ref r = new_time(Py_TYPE(self), tk::Scale(t->scale), 1, true);
+    as_time(r.get())->data[0] = t->data[2 * i];
+    as_time(r.get())->data[1] = t->data[2 * i + 1];
+    return r;
+}
+
+PyObject* time_getitem(PyObject* self, PyObject* key) noexcept {
+    static frame::Site site{"__getitem__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        TimeObject* t = as_time(self);
+        if (t->isscalar) frame::raise(PyExc_TypeError, "a scalar Time is not subscriptable");
+        if (PyIndex_Check(key) && !PyArray_Check(key)) {
+            Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
+            if (i == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+            if (i < 0) i += t->size;
+            if (i < 0 || i >= t->size) frame::raise(PyExc_IndexError, "Time index out of range");
+            return item_at(self, i);
+        }
+        if (PyTuple_Check(key)) frame::raise(PyExc_IndexError, "too many indices: a Time is one-dimensional");
+        // Slices, index arrays and masks: let NumPy select rows of the stored pairs.
+        Ref rows = Ref::steal(PyObject_GetItem(t->jd12, key));
+        auto* a = reinterpret_cast<PyArrayObject*>(rows.get());
+        if (!PyArray_Check(rows.get()) || PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2)
+            frame::raise(PyExc_IndexError, "a Time is one-dimensional: index %R selects no epochs", key);
+        Py_ssize_t n = PyArray_DIM(a, 0);
+        Ref r = new_time(Py_TYPE(self), tk::Scale(t->scale), n, false);
+        Ref dst = Ref::borrow(as_time(r.get())->jd12);
+        frame::check_status(PyArray_CopyInto(reinterpret_cast<PyArrayObject*>(dst.get()), a));
+        seal(r.get());
+        return r;
+    });
+}
+
+PyObject* time_iter(PyObject* self) noexcept {
+    static frame::Site site{"__iter__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        TimeObject* t = as_time(self);
+        if (t->isscalar) frame::raise(PyExc_TypeError, "iteration over a scalar Time");
+        Ref list = Ref::steal(PyList_New(t->size));
+        for (Py_ssize_t i = 0; i < t->size; ++i) PyList_SET_ITEM(list.get(), i, item_at(self, i).release());
+        return Ref::steal(PyObject_GetIter(list.get()));
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// repr and str
+
+PyObject* time_repr(PyObject* self) noexcept {
+    static frame::Site site{"__repr__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        TimeObject* t = as_time(self);
+        const char* type_name = _PyType_Name(Py_TYPE(self));
+        bool dubious = false;
+        // A repr never fails on an epoch the calendar cannot show: it falls back to Julian dates.
+        auto text = [&](Py_ssize_t i) -> Ref {
+            Ref s = Ref::steal_or_null(PyUnicode_FromFormat("'%U'", iso_scalar(t, i, dubious).get()));
+            return s;
+        };
+        auto one = [&](Py_ssize_t i) -> Ref {
+            try {
+                return text(i);
+            } catch (const frame::PyErrorSet&) {
+                PyErr_Clear();
+                Ref a = frame::as_float(t->data[2 * i]), b = frame::as_float(t->data[2 * i + 1]);
+                return Ref::steal(PyUnicode_FromFormat("(%R, %R)", a.get(), b.get()));
+            }
+        };
+        if (t->isscalar)
+            return Ref::steal(
+                PyUnicode_FromFormat("%s(%U, scale='%s')", type_name, one(0).get(), tk::scale_names[t->scale]));
+        Ref parts = Ref::steal(PyList_New(0));
+        auto add = [&](Ref s) { frame::check_status(PyList_Append(parts.get(), s.get())); };
+        if (t->size <= 6) {
+            for (Py_ssize_t i = 0; i < t->size; ++i) add(one(i));
+        } else {
+            for (Py_ssize_t i = 0; i < 3; ++i) add(one(i));
+            add(frame::str("..."));
+            for (Py_ssize_t i = t->size - 3; i < t->size; ++i) add(one(i));
+        }
+        Ref sep = frame::str(", ");
+        Ref joined = Ref::steal(PyUnicode_Join(sep.get(), parts.get()));
+        return Ref::steal(
+            PyUnicode_FromFormat("%s([%U], scale='%s')", type_name, joined.get(), tk::scale_names[t->scale]));
+    });
+}
+
+PyObject* time_str(PyObject* self) noexcept {
+    static frame::Site site{"__str__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        Ref iso = iso_of(as_time(self));
+        return as_time(self)->isscalar ? iso : Ref::steal(PyObject_Str(iso.get()));
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Differences, comparisons and offsets
+
+/// Two Time operands on one uniform scale: their own when they share TAI, TT or TDB, else TAI
+/// (UTC days that hold a leap second are longer, so UTC Julian dates cannot be subtracted).
+std::pair<Ref, Ref> common_scale(PyObject* a, PyObject* b) {
+    int sa = as_time(a)->scale, sb = as_time(b)->scale;
+    if (sa == sb && sa != tk::UTC) return {Ref::borrow(a), Ref::borrow(b)};
+    return {on_scale(a, tk::TAI), on_scale(b, tk::TAI)};
+}
+
+/// Size of the result of an elementwise operation on sizes na and nb (1 broadcasts).
+Py_ssize_t broadcast(Py_ssize_t na, bool sa, Py_ssize_t nb, bool sb, bool& scalar) {
+    scalar = sa && sb;
+    if (na == nb || nb == 1) return na;
+    if (na == 1) return nb;
+    frame::raise(PyExc_ValueError, "cannot combine %zd epochs with %zd", na, nb);
+}
+
+/// (a - b) in days for each element, on a common uniform scale.
+template <class F>
+Ref elementwise_diff(PyObject* a, PyObject* b, F emit) {
+    auto [ua, ub] = common_scale(a, b);
+    TimeObject* ta = as_time(ua.get());
+    TimeObject* tb = as_time(ub.get());
+    bool scalar;
+    Py_ssize_t n = broadcast(ta->size, ta->isscalar, tb->size, tb->isscalar, scalar);
+    const Py_ssize_t ia = ta->size == 1 ? 0 : 1, ib = tb->size == 1 ? 0 : 1;
+    return emit(n, scalar, [&](Py_ssize_t i) {
+        const double* p = ta->data + 2 * i * ia;
+        const double* q = tb->data + 2 * i * ib;
+        return (p[0] - q[0]) + (p[1] - q[1]);
+    });
+}
+
+PyObject* time_richcompare(PyObject* a, PyObject* b, int op) noexcept {
+    static frame::Site site{"__richcmp__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        if (!is_time(a) || !is_time(b)) return Ref::borrow(Py_NotImplemented);
+        return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
+            auto test = [op](double d) {
+                switch (op) {
+                case Py_LT: return d < 0;
+                case Py_LE: return d <= 0;
+                case Py_EQ: return d == 0;
+                case Py_NE: return !(d == 0);
+                case Py_GT: return d > 0;
+                default: return d >= 0;
+                }
+            };
+            if (scalar) return Ref::borrow(test(diff(0)) ? Py_True : Py_False);
+            npy_intp dims[1] = {n};
+            Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_BOOL, 0));
+            auto* v = static_cast<npy_bool*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+            for (Py_ssize_t i = 0; i < n; ++i) v[i] = test(diff(i));
+            return out;
+        });
+    });
+}
+
+/// Seconds from a number, a timedelta, a numpy.timedelta64 or an array-like of them; an empty
+/// Ref when the operand is of no such kind (the operator then returns NotImplemented).
+struct Offsets {
+    std::vector<double> seconds;
+    bool scalar = true;
+};
+
+double timedelta64_seconds(int64_t v, tk::Unit unit, int64_t mult, PyObject* item) {
+    static constexpr double per_unit[] = {0, 0, 604800.0, 86400.0, 3600.0, 60.0, 1.0, 1e-3, 1e-6, 1e-9,
+                                          1e-12, 1e-15, 1e-18};
+    int u = int(unit);
+    if (v == NPY_DATETIME_NAT || unit == tk::Unit::Y || unit == tk::Unit::M || u > int(tk::Unit::as))
+        frame::raise(PyExc_ValueError, "time offset %R has no fixed length in seconds", item);
+    // Sub-second units divide, so that e.g. 1 ms is the double nearest to 0.001 s.
+    double count = double(v) * double(mult);
+    return per_unit[u] >= 1.0 ? count * per_unit[u] : count / std::round(1.0 / per_unit[u]);
+}
+
+bool offsets_from(PyObject* o, Offsets& out) {
+    if (is_real_number(o)) {
+        out.seconds.push_back(frame::to_double(o));
+        return true;
+    }
+    if (PyDelta_Check(o)) {
+        long long us = (long long)PyDateTime_DELTA_GET_DAYS(o) * 86400000000LL +
+                       (long long)PyDateTime_DELTA_GET_SECONDS(o) * 1000000LL + PyDateTime_DELTA_GET_MICROSECONDS(o);
+        out.seconds.push_back(double(us) / 1e6);
+        return true;
+    }
+    if (!(PyArray_Check(o) || PyList_Check(o) || PyTuple_Check(o) || PyArray_IsScalar(o, Timedelta))) return false;
+    Ref arr = Ref::steal(PyArray_FromAny(o, nullptr, 0, 0, 0, nullptr));
+    auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+    char kind = PyArray_DESCR(a)->kind;
+    if (PyArray_NDIM(a) > 1) frame::raise(PyExc_ValueError, "time offsets %R must be a scalar or one-dimensional", o);
+    out.scalar = PyArray_NDIM(a) == 0;
+    Py_ssize_t n = out.scalar ? 1 : PyArray_DIM(a, 0);
+    out.seconds.resize(size_t(n));
+    if (kind == 'm') {
+        Ref native = Ref::steal(PyArray_FromAny(arr.get(), nullptr, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED, nullptr));
+        auto* na = reinterpret_cast<PyArrayObject*>(native.get());
+        Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(na)));
+        tk::Unit unit = tk::unit_from_name(PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0)));
+        int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
+        const auto* v = static_cast<const int64_t*>(PyArray_DATA(na));
+        for (Py_ssize_t i = 0; i < n; ++i) out.seconds[size_t(i)] = timedelta64_seconds(v[i], unit, mult, o);
+        return true;
+    }
+    if (kind != 'i' && kind != 'u' && kind != 'f') {
+        if (kind == 'O') {
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                Ref item = Ref::steal(out.scalar ? PyArray_GETITEM(a, static_cast<char*>(PyArray_DATA(a)))
+                                                 : PySequence_GetItem(arr.get(), i));
+                Offsets one;
+                if (!offsets_from(item.get(), one) || !one.scalar)
+                    frame::raise(PyExc_TypeError, "time offset %R is not a number of seconds or a timedelta", item.get());
+                out.seconds[size_t(i)] = one.seconds[0];
+            }
+            return true;
+        }
+        return false;
+    }
+    Ref dbl = Ref::steal(PyArray_FROM_OTF(arr.get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+    std::memcpy(out.seconds.data(), PyArray_DATA(reinterpret_cast<PyArrayObject*>(dbl.get())), sizeof(double) * size_t(n));
+    return true;
+}
+
+/// self + seconds: on TAI for a UTC time (so that leap seconds count), on the own scale otherwise.
+Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
+    TimeObject* t = as_time(self);
+    tk::Scale scale = tk::Scale(t->scale);
+    bool scalar;
+    Py_ssize_t nt = t->size, no = Py_ssize_t(off.seconds.size());
+    Py_ssize_t n = broadcast(nt, t->isscalar, no, off.scalar, scalar);
+    Ref base = scale == tk::UTC ? on_scale(self, tk::TAI) : Ref::borrow(self);
+    const double* src = as_time(base.get())->data;
+    Ref r = new_time(Py_TYPE(self), scale, n, scalar);
+    double* out = as_time(r.get())->data;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const double* p = src + 2 * (nt == 1 ? 0 : i);
+        double dt = sign * off.seconds[size_t(no == 1 ? 0 : i)];
+        if (!std::isfinite(dt)) frame::raise(PyExc_ValueError, "time offset %R is not finite", frame::as_float(dt).get());
+        out[2 * i] = p[0];
+        out[2 * i + 1] = p[1] + dt / ERFA_DAYSEC;
+    }
+    if (scale == tk::UTC) convert_pairs(tk::TAI, tk::UTC, out, out, n);
+    seal(r.get());
+    return r;
+}
+
+PyObject* time_add(PyObject* a, PyObject* b) noexcept {
+    static frame::Site site{"__add__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        bool ta = is_time(a), tb = is_time(b);
+        if (ta == tb) return Ref::borrow(Py_NotImplemented);
+        Offsets off;
+        if (!offsets_from(ta ? b : a, off)) return Ref::borrow(Py_NotImplemented);
+        return add_seconds(ta ? a : b, off, 1.0);
+    });
+}
+
+PyObject* time_subtract(PyObject* a, PyObject* b) noexcept {
+    static frame::Site site{"__sub__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        if (!is_time(a)) return Ref::borrow(Py_NotImplemented);
+        if (is_time(b)) {
+            return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
+                if (scalar) return frame::as_float(diff(0) * ERFA_DAYSEC);
+                npy_intp dims[1] = {n};
+                Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
+                auto* v = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+                for (Py_ssize_t i = 0; i < n; ++i) v[i] = diff(i) * ERFA_DAYSEC;
+                return out;
+            });
+        }
+        Offsets off;
+        if (!offsets_from(b, off)) return Ref::borrow(Py_NotImplemented);
+        return add_seconds(a, off, -1.0);
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// now() and pickling
+
+PyObject* time_now(PyObject* cls, PyObject*) noexcept {
+    static frame::Site site{"now", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        std::timespec ts;
+        std::timespec_get(&ts, TIME_UTC);
+        tk::Fields f;
+        tk::fields_from_datetime64(int64_t(ts.tv_sec) * 1000000000LL + ts.tv_nsec, tk::Unit::ns, 1, f);
+        Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), tk::UTC, 1, true);
+        tk::DayMemo memo(tk::UTC);
+        TimeObject* o = as_time(t.get());
+        if (memo.to_jd(f, o->data[0], o->data[1]) & 1) warn_dubious();
+        return t;
+    });
+}
+
+PyObject* reconstruct_fn = nullptr;  // kelvara.time.time._reconstruct
+
+/// Pickled as _reconstruct(type, jd12, scale, isscalar) plus the instance dict of a subclass.
+PyObject* time_reduce(PyObject* self, PyObject*) noexcept {
+    static frame::Site site{"__reduce_cython__", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        TimeObject* t = as_time(self);
+        npy_intp dims[2] = {t->size, 2};
+        Ref jd12 = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(jd12.get())), t->data, sizeof(double) * 2 * size_t(t->size));
+        Ref args = Ref::steal(Py_BuildValue("(OOsO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), jd12.get(),
+                                            tk::scale_names[t->scale], t->isscalar ? Py_True : Py_False));
+        PyObject** dictptr = _PyObject_GetDictPtr(self);
+        if (dictptr && *dictptr && PyDict_GET_SIZE(*dictptr))
+            return Ref::steal(PyTuple_Pack(3, reconstruct_fn, args.get(), *dictptr));
+        return Ref::steal(PyTuple_Pack(2, reconstruct_fn, args.get()));
+    });
+}
+
+PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"_reconstruct", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        static const frame::Signature<4> sig{"_reconstruct", {"cls", "jd12", "scale", "isscalar"}};
+        auto [cls, jd12, scale_obj, isscalar_obj] = frame::parse(sig, args, nargsf, kwnames);
+        if (!PyType_Check(cls) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), TimeType))
+            frame::raise(PyExc_TypeError, "%R is not a Time type", cls);
+        tk::Scale scale = parse_scale(scale_obj);
+        int isscalar = frame::check_status(PyObject_IsTrue(isscalar_obj));
+        Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+        if (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2 || (isscalar && PyArray_DIM(a, 0) != 1))
+            frame::raise(PyExc_ValueError, "Time pairs must have shape (N, 2), (1, 2) for a scalar");
+        Py_ssize_t n = PyArray_DIM(a, 0);
+        Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, isscalar);
+        std::memcpy(as_time(t.get())->data, PyArray_DATA(a), sizeof(double) * 2 * size_t(n));
+        seal(t.get());
+        return t;
+    });
+}
+
+PyMethodDef module_methods[] = {
+    {"_reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reconstruct)),
+     METH_FASTCALL | METH_KEYWORDS, "_reconstruct(cls, jd12, scale, isscalar)\n--\n\nRebuild a pickled Time."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef time_getset[] = {
     {"scale", get_scale, nullptr, "Time scale: 'utc', 'tai', 'tt' or 'tdb'.", nullptr},
     {"size", get_size, nullptr, "Number of epochs (1 for a scalar).", nullptr},
@@ -559,6 +1045,9 @@ PyGetSetDef time_getset[] = {
     {"jd", get_jd, nullptr, "Julian date (jd1 + jd2).", nullptr},
     {"mjd", get_mjd, nullptr, "Modified Julian date.", nullptr},
     {"jd12", get_jd12, nullptr, "float64 array (N, 2): row i holds the two parts of epoch i.", nullptr},
+    {"iso", get_iso, nullptr, "ISO 8601 text with microseconds (str, or an array of str).", nullptr},
+    {"datetime", get_datetime, nullptr, "datetime.datetime (naive, in this scale), or an object array of them.", nullptr},
+    {"datetime64", get_datetime64, nullptr, "numpy.datetime64 in nanoseconds (scalar or array).", nullptr},
     {"utc", get_scale_view<tk::UTC>, nullptr, "The same epochs on UTC.", nullptr},
     {"tai", get_scale_view<tk::TAI>, nullptr, "The same epochs on TAI.", nullptr},
     {"tt", get_scale_view<tk::TT>, nullptr, "The same epochs on TT.", nullptr},
@@ -567,6 +1056,8 @@ PyGetSetDef time_getset[] = {
 };
 
 PyMethodDef time_methods[] = {
+    {"now", time_now, METH_CLASS | METH_NOARGS, "now()\n--\n\nThe current time from the system clock, on UTC."},
+    {"__reduce_cython__", time_reduce, METH_NOARGS, "Pickle as (type, jd12, scale, isscalar)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -582,6 +1073,14 @@ PyType_Slot time_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(time_new)},
     {Py_tp_init, reinterpret_cast<void*>(time_init)},
     {Py_tp_dealloc, reinterpret_cast<void*>(time_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(time_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(time_str)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(time_richcompare)},
+    {Py_tp_iter, reinterpret_cast<void*>(time_iter)},
+    {Py_mp_length, reinterpret_cast<void*>(time_len)},
+    {Py_mp_subscript, reinterpret_cast<void*>(time_getitem)},
+    {Py_nb_add, reinterpret_cast<void*>(time_add)},
+    {Py_nb_subtract, reinterpret_cast<void*>(time_subtract)},
     {Py_tp_getset, time_getset},
     {Py_tp_methods, time_methods},
     {Py_tp_members, time_members},
@@ -602,6 +1101,8 @@ PyType_Spec time_spec = {
 void body(frame::Module&, PyObject* module) {
     PyDateTime_IMPORT;
     if (!PyDateTimeAPI) throw frame::PyErrorSet{};
+    frame::check_status(PyModule_AddFunctions(module, module_methods));
+    reconstruct_fn = frame::getattr(module, "_reconstruct").release();
     TimeType = frame::add_type(module, &time_spec);
     DubiousYearWarning = frame::check(PyErr_NewExceptionWithDoc(
         "kelvara.time.time.ErfaDubiousYearWarning",
