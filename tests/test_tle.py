@@ -4,6 +4,8 @@ import copy
 import datetime
 import gc
 import pickle
+import shutil
+import subprocess
 import sys
 import weakref
 
@@ -162,6 +164,7 @@ class TestEpoch:
         sat = Satrec.twoline2rv(line1, line2)
         assert TLE(line1, line2).epoch.jd == pytest.approx(sat.jdsatepoch + sat.jdsatepochF, abs=1e-8)
 
+    @pytest.mark.filterwarnings("ignore::Warning")  # Time may warn about UTC outside 1960..today
     @pytest.mark.parametrize("yy, year", [("57", 1957), ("99", 1999), ("00", 2000), ("08", 2008), ("56", 2056),
                                           (" 7", 2007), ("-3", 1997), ("+9", 2009), ("  ", 2000), ("x1", 2000)])
     def test_year_pivot(self, yy, year):
@@ -189,25 +192,26 @@ class TestEpoch:
         with pytest.raises(AttributeError):
             t.epoch = None
 
-    def test_decimal_point_ignores_locale(self):
+    def test_decimal_point_ignores_locale(self, tmp_path):
+        # A decimal-comma locale, compiled on the spot when the system has none installed.
+        if shutil.which("localedef"):
+            subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(tmp_path / "de_DE.UTF-8")],
+                           capture_output=True)
         code = """
             import locale
-            for name in ("de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"):
-                try:
-                    locale.setlocale(locale.LC_NUMERIC, name)
-                    break
-                except locale.Error:
-                    pass
-            else:
+            try:
+                locale.setlocale(locale.LC_NUMERIC, "de_DE.UTF-8")
+            except locale.Error:
                 print("no comma locale")
                 raise SystemExit(0)
+            assert locale.localeconv()["decimal_point"] == ","
             from kelvara.propagators.analytical.sgp4.tle import TLE
             print(TLE("1 25544U 98067A   08264.51782528", "").epoch.jd)
         """
-        proc = run_python(code)
+        proc = run_python(code, env={"LOCPATH": str(tmp_path)} if (tmp_path / "de_DE.UTF-8").exists() else None)
         assert proc.returncode == 0, proc.stderr
         if proc.stdout.strip() == "no comma locale":
-            pytest.skip("no locale with a decimal comma installed")
+            pytest.skip("no locale with a decimal comma available")
         assert float(proc.stdout) == pytest.approx(2454730.01782528, abs=1e-8)
 
 
@@ -236,6 +240,24 @@ class TestObject:
         del t
         gc.collect()
         assert ref() is None
+
+    def test_profiler_sees_construction_and_parsing(self):
+        events = []
+
+        def hook(frame, event, arg):
+            if frame.f_code.co_filename.endswith("tle.cpp"):
+                events.append((event, frame.f_code.co_name))
+
+        sys.setprofile(hook)
+        try:
+            TLE(*ISS).satno
+            with pytest.raises(TypeError):
+                TLE(1, 2)
+        finally:
+            sys.setprofile(None)
+        assert events == [("call", "__cinit__"), ("call", "parse_line1"), ("return", "parse_line1"),
+                          ("return", "__cinit__"), ("call", "__get__"), ("return", "__get__"),
+                          ("call", "__cinit__"), ("return", "__cinit__")]
 
     def test_no_reference_leaks(self):
         line1, line2 = ISS
@@ -369,6 +391,38 @@ class TestBinding:
             print(calls)
         """)
         assert out.strip() == "[('2008', None), (2454730.01782528, 'jd')]"
+
+    def test_day_field_read_to_the_last_bit(self):
+        # The epoch handed to Time must be start - 1.0 + day with day read exactly as C's atof
+        # reads the 12-character field (a correctly rounded prefix), for every shape of field.
+        out = self.run(f"""
+            import random, re
+            Time, calls = install()
+            from {self.MODULE} import TLE
+            rng = random.Random(5)
+            number = re.compile(r"\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?")
+            shapes = [
+                lambda: f"{{rng.randint(1, 366):03d}}.{{rng.randrange(10**8):08d}}",
+                lambda: f"{{rng.uniform(0, 400):.{{rng.randint(0, 11)}}f}}"[:12],
+                lambda: f"{{rng.choice(' +-')}}{{rng.randrange(10**6)}}.{{rng.randrange(10**5)}}",
+                lambda: f"{{rng.randrange(10**12):012d}}",
+                lambda: f"{{rng.randrange(10**9)}}e{{rng.randint(-9, 9)}}",
+                lambda: f"{{rng.uniform(0, 9):.3f}}E{{rng.choice('+-')}}{{rng.randint(0, 3)}}",
+                lambda: f".{{rng.randrange(10**11)}}",
+            ]
+            bad = 0
+            for _ in range(20000):
+                field = rng.choice(shapes)()[:12]  # columns 21-32
+                del calls[:]
+                TLE("1 25544U 98067A   21" + field, "")
+                m = number.match(field)
+                day = float(m.group(0)) if m else 0.0
+                if calls[1][0] != Time("2021").jd - 1.0 + day:
+                    bad += 1
+                    print(repr(field), calls[1][0])
+            print("bad", bad)
+        """)
+        assert out.splitlines()[-1] == "bad 0", out
 
     @pytest.mark.parametrize("jd_type, expected", [
         ("int", "float 2454729.51782528"),  # the stand-in truncates 2454466.5

@@ -6,8 +6,13 @@
 
 #include <structmember.h>
 
-#include <cstdio>
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#if defined(__APPLE__)
+#include <xlocale.h>
+#endif
 
 #include "../../../time/time.hpp"
 
@@ -35,13 +40,17 @@ inline bool ascii_space(unsigned char c) noexcept { return c < 128 && Py_UNICODE
 /// Copy `n` bytes of text into a line buffer: stops at the first zero byte and after 69 bytes,
 /// and zero-fills the rest, so the buffer always holds one terminated text.
 void store_line(char (&dst)[kelvara::tle_line_size], const char* src, Py_ssize_t n, bool upper) noexcept {
-    std::size_t limit = std::size_t(n) < line_chars ? std::size_t(n) : line_chars;
-    std::size_t i = 0;
-    for (; i < limit && src[i] != '\0'; ++i) {
-        char c = src[i];
-        dst[i] = (upper && c >= 'a' && c <= 'z') ? char(c - ('a' - 'A')) : c;
+    std::size_t len = std::size_t(n) < line_chars ? std::size_t(n) : line_chars;
+    if (const void* nul = std::memchr(src, '\0', len)) len = std::size_t(static_cast<const char*>(nul) - src);
+    if (upper) {
+        for (std::size_t i = 0; i < len; ++i) {
+            unsigned char c = static_cast<unsigned char>(src[i]);
+            dst[i] = char(c - ((unsigned char)(c - 'a') < 26u ? 'a' - 'A' : 0));
+        }
+    } else {
+        std::memcpy(dst, src, len);
     }
-    std::memset(dst + i, 0, kelvara::tle_line_size - i);
+    std::memset(dst + len, 0, kelvara::tle_line_size - len);
 }
 
 /// line.strip().upper().encode("ascii") stored into `dst`. ASCII text is handled in place; other
@@ -87,9 +96,34 @@ int parse_int(const char* s) noexcept {
     return negative ? -v : v;
 }
 
-/// atof: leading blanks, then the longest prefix that reads as a number; 0.0 when none does.
-/// The decimal point is always '.', whatever the process locale says.
+/// atof in the "C" locale: leading blanks, then the longest prefix that reads as a number, 0.0
+/// when none does. The decimal point is '.', whatever locale the process has switched to.
 double parse_real(const char* s) {
+    // The usual field, "ddd.dddddddd": at most 15 digits make an integer below 2^53 and the
+    // power of ten is exact, so one division gives the correctly rounded value strtod would.
+    {
+        const char* p = s;
+        while (c_space(*p)) ++p;
+        bool negative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        std::int64_t mantissa = 0;
+        int digits = 0, decimals = 0;
+        for (; *p >= '0' && *p <= '9'; ++p, ++digits) mantissa = mantissa * 10 + (*p - '0');
+        if (*p == '.')
+            for (++p; *p >= '0' && *p <= '9'; ++p, ++digits, ++decimals) mantissa = mantissa * 10 + (*p - '0');
+        // Exponents, hexadecimal and the inf/nan spellings are left to strtod.
+        bool plain = digits > 0 && digits <= 15 && *p != 'e' && *p != 'E' && *p != 'x' && *p != 'X';
+        if (plain) {
+            static constexpr double pow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+                                               1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+            double v = double(mantissa) / pow10[decimals];
+            return negative ? -v : v;
+        }
+    }
+#if defined(__GLIBC__) || defined(__APPLE__)
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    if (c_locale) return strtod_l(s, nullptr, c_locale);
+#endif
     while (c_space(*s)) ++s;
     char* end = nullptr;
     double v = PyOS_string_to_double(s, &end, nullptr);
@@ -99,6 +133,19 @@ double parse_real(const char* s) {
         return 0.0;
     }
     return v;
+}
+
+/// "%d" of a year into `out` (at least 12 bytes); returns the text's length.
+int format_int(int v, char* out) noexcept {
+    char digits[12];
+    int n = 0;
+    unsigned u = v < 0 ? 0u - unsigned(v) : unsigned(v);
+    do { digits[n++] = char('0' + u % 10); u /= 10; } while (u);
+    int len = 0;
+    if (v < 0) out[len++] = '-';
+    while (n) out[len++] = digits[--n];
+    out[len] = '\0';
+    return len;
 }
 
 /// `jd - 1.0 + day`: plain double arithmetic for a float or an int, the number protocol for
@@ -126,12 +173,12 @@ void parse_line1(TLEObject* self) noexcept {
         int yy = parse_int(scratch);
         int year = yy >= 57 ? 1900 + yy : 2000 + yy;  // element sets start in 1957
         char year_text[12];  // four digits: yy lies in -9..99
-        std::snprintf(year_text, sizeof year_text, "%d", year);
+        int year_len = format_int(year, year_text);
 
         copy_field(scratch, self->_line1 + 20, 12);
         double day = parse_real(scratch);  // day 1.0 is 1 January 00:00
 
-        Ref text = frame::str(year_text);
+        Ref text = Ref::steal(PyUnicode_FromStringAndSize(year_text, year_len));
         Ref year_start = frame::call(reinterpret_cast<PyObject*>(time_type), text.get());
         Ref jd = frame::getattr(year_start.get(), str_jd);
         Ref epoch_jd = start_plus_day(jd.get(), day);
