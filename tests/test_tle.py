@@ -173,11 +173,17 @@ class TestEpoch:
 
     @pytest.mark.parametrize("day, offset", [
         ("1.0", 0.0), ("001.50000000", 0.5), ("366.25000000", 365.25), ("  32", 31.0), ("+2.5", 1.5),
-        ("1e1", 9.0), ("12.5xyz", 11.5), ("", -1.0), ("abc", -1.0), (".", -1.0),
+        ("1e1", 9.0), ("12.5xyz", 11.5), ("", -1.0), ("abc", -1.0), (".", -1.0), ("0x1p3", 7.0), ("-0.0", -1.0),
     ])
     def test_day_of_year(self, day, offset):
         t = TLE(line1_with(year="21", day=day), "")
         assert t.epoch.jd == pytest.approx(jd_of_year_start(2021) + offset, abs=1e-9)
+
+    @pytest.mark.parametrize("day", ["nan", "inf", "-infinity"])
+    def test_non_finite_day_is_a_clean_error(self, day):
+        with pytest.raises(Exception) as info:
+            TLE(line1_with(day=day), "")
+        assert not isinstance(info.value, SystemError)
 
     @pytest.mark.parametrize("line", ["", "1 25544U 98067A ", "1 25544U 98067A   0"])
     def test_short_line_is_the_day_before_2000(self, line):

@@ -57,7 +57,7 @@ void store_line(char (&dst)[kelvara::tle_line_size], const char* src, Py_ssize_t
 /// text (whose upper-casing may map it to ASCII) and None go through the str methods, so errors
 /// are the interpreter's own (UnicodeEncodeError, TypeError for None).
 void normalise_line(PyObject* line, char (&dst)[kelvara::tle_line_size]) {
-    if (PyUnicode_CheckExact(line) && PyUnicode_IS_ASCII(line)) {
+    if (PyUnicode_CheckExact(line) && PyUnicode_READY(line) == 0 && PyUnicode_IS_ASCII(line)) {
         const auto* s = static_cast<const unsigned char*>(PyUnicode_DATA(line));
         Py_ssize_t lo = 0, hi = PyUnicode_GET_LENGTH(line);
         while (lo < hi && ascii_space(s[lo])) ++lo;
