@@ -178,7 +178,7 @@ class TestBinding:
                 print(e)
         """)
         assert proc.returncode == 0, proc.stderr
-        assert proc.stdout.strip() == "cannot import name DatetimeLike"
+        assert proc.stdout.strip() == "cannot import name DatetimeLike", proc.stdout + proc.stderr
 
     def test_datetime_like_found_as_submodule_entry(self):
         proc = run_python("""
