@@ -16,7 +16,6 @@ from kelvara.satellite.satellite import Satellite
 from kelvara.time.time import Time
 
 from conftest import run_python
-from timefakes import fake_time_program
 
 J2000_UTC = 2451545.0  # 2000-01-01 12:00 UTC as a UTC Julian date
 
@@ -64,12 +63,6 @@ class TestTime:
         assert not isinstance(info.value, SystemError)
         assert s.time is before
 
-    def test_failed_first_assignment_leaves_none(self):
-        s = Satellite()
-        with pytest.raises(Exception):
-            s.time = object()
-        assert s.time is None
-
     def test_delete_is_refused(self):
         s = Satellite()
         s.time = "2000-01-01T12:00:00"
@@ -99,7 +92,7 @@ class TestObject:
             Satellite(*args, **kwargs)
         assert str(info.value) == message
 
-    def test_subclass_with_its_own_arguments(self):
+    def test_subclass_with_its_own_arguments_and_cycles(self):
         class Named(Satellite):
             def __init__(self, name):
                 self.name = name
@@ -112,11 +105,6 @@ class TestObject:
         del s
         gc.collect()
         assert ref() is None
-
-    def test_gc_sees_the_time(self):
-        s = Satellite()
-        s.time = "2000-01-01T12:00:00"
-        assert gc.is_tracked(s) and s.time in gc.get_referents(s)
 
     def test_pickling_is_refused(self):
         s = Satellite()
@@ -190,33 +178,3 @@ class TestBinding:
         """)
         assert proc.returncode == 0, proc.stderr
         assert proc.stdout.strip() == "True"
-
-    def test_smaller_time_record_fails_the_import(self):
-        proc = run_python(fake_time_program("""
-            install(slots=30)
-            try:
-                import kelvara.satellite.satellite
-            except ValueError as e:
-                print(e)
-        """))
-        assert proc.returncode == 0, proc.stderr
-        assert proc.stdout.strip() == ("kelvara.time.time.Time size changed, may indicate binary incompatibility. "
-                                       "Expected 280 from C header, got 256 from PyObject")
-
-    def test_failed_import_can_be_retried(self):
-        proc = run_python(fake_time_program("""
-            import sys, types
-            sys.modules["kelvara.typing"] = types.ModuleType("kelvara.typing")
-            install()
-            try:
-                import kelvara.satellite.satellite
-            except ImportError:
-                pass
-            sys.modules["kelvara.typing"].DatetimeLike = "anything"
-            from kelvara.satellite.satellite import Satellite, DatetimeLike
-            s = Satellite()
-            s.time = "2000"
-            print(DatetimeLike, s.time.jd)
-        """))
-        assert proc.returncode == 0, proc.stderr
-        assert proc.stdout.strip() == "anything 2451544.5"

@@ -54,10 +54,6 @@ def line1_with(satno: str = "25544", year: str = "08", day: str = "264.51782528"
 
 
 class TestLines:
-    def test_real_set_round_trip(self):
-        t = TLE(*ISS)
-        assert (t.line1, t.line2) == ISS
-
     @pytest.mark.parametrize("raw, stored", [
         ("  1 25544u 98067a  \n", "1 25544U 98067A"),
         ("\t\r\n1 abc\x0b\x0c\x1c\x1f ", "1 ABC"),
@@ -161,8 +157,9 @@ class TestEpoch:
     @pytest.mark.parametrize("name", sorted(REAL_SETS))
     def test_agrees_with_sgp4(self, name):
         line1, line2 = REAL_SETS[name]
-        sat = Satrec.twoline2rv(line1, line2)
-        assert TLE(line1, line2).epoch.jd == pytest.approx(sat.jdsatepoch + sat.jdsatepochF, abs=1e-8)
+        sat, t = Satrec.twoline2rv(line1, line2), TLE(line1, line2)
+        assert (t.line1, t.line2) == (line1, line2)
+        assert t.epoch.jd == pytest.approx(sat.jdsatepoch + sat.jdsatepochF, abs=1e-8)
 
     @pytest.mark.filterwarnings("ignore::Warning")  # Time may warn about UTC outside 1960..today
     @pytest.mark.parametrize("yy, year", [("57", 1957), ("99", 1999), ("00", 2000), ("08", 2008), ("56", 2056),
@@ -192,11 +189,6 @@ class TestEpoch:
     def test_same_object_on_every_read(self):
         t = TLE(*ISS)
         assert isinstance(t.epoch, Time) and t.epoch is t.epoch
-
-    def test_epoch_is_read_only(self):
-        t = TLE(*ISS)
-        with pytest.raises(AttributeError):
-            t.epoch = None
 
     def test_decimal_point_ignores_locale(self, tmp_path):
         # A decimal-comma locale, compiled on the spot when the system has none installed.
@@ -228,12 +220,6 @@ class TestObject:
             with pytest.raises(TypeError, match=r"^no default __reduce__ due to non-trivial __cinit__$"):
                 attempt()
 
-    def test_lines_and_satno_are_read_only(self):
-        t = TLE(*ISS)
-        for name in ("line1", "line2", "satno"):
-            with pytest.raises(AttributeError):
-                setattr(t, name, "x")
-
     def test_subclass_and_cycle_collection(self):
         class Named(TLE):
             pass
@@ -246,24 +232,6 @@ class TestObject:
         del t
         gc.collect()
         assert ref() is None
-
-    def test_profiler_sees_construction_and_parsing(self):
-        events = []
-
-        def hook(frame, event, arg):
-            if frame.f_code.co_filename.endswith("tle.cpp"):
-                events.append((event, frame.f_code.co_name))
-
-        sys.setprofile(hook)
-        try:
-            TLE(*ISS).satno
-            with pytest.raises(TypeError):
-                TLE(1, 2)
-        finally:
-            sys.setprofile(None)
-        assert events == [("call", "__cinit__"), ("call", "parse_line1"), ("return", "parse_line1"),
-                          ("return", "__cinit__"), ("call", "__get__"), ("return", "__get__"),
-                          ("call", "__cinit__"), ("return", "__cinit__")]
 
     def test_no_reference_leaks(self):
         line1, line2 = ISS
@@ -320,20 +288,14 @@ class TestCLevelTable:
         # 70 bytes without a terminator: the parser must stay within its fixed fields.
         t = TLE(*ISS)
         raw = b"1 A0001U 98067A   21032.50000000" + b"9" * 38
-        client.reparse(t, raw)
-        assert t.satno == "A0001"
-        assert t.epoch.jd == pytest.approx(jd_of_year_start(2021) + 31.5, abs=1e-9)
-
-    def test_parse_replaces_the_epoch(self, client):
-        t = TLE(*ISS)
         first = t.epoch
-        client.reparse(t, b"1 00005U 58002B   00179.78495062")
-        assert t.epoch is not first and t.satno == 5
-        assert t.epoch.jd == pytest.approx(TLE(*VANGUARD).epoch.jd, abs=1e-9)
+        client.reparse(t, raw)
+        assert t.satno == "A0001" and t.epoch is not first
+        assert t.epoch.jd == pytest.approx(jd_of_year_start(2021) + 31.5, abs=1e-9)
 
 
 class TestBinding:
-    """Import-time binding of Time and failures of the Time calls, with a stand-in Time."""
+    """Binding of Time at load and the results and failures of the Time calls, with a stand-in Time."""
 
     MODULE = "kelvara.propagators.analytical.sgp4.tle"
 
@@ -342,40 +304,17 @@ class TestBinding:
         assert proc.returncode == 0, proc.stderr
         return proc.stdout
 
-    def test_smaller_time_record_fails_the_import(self):
+    @pytest.mark.parametrize("module", [MODULE, "kelvara.satellite.satellite"])
+    def test_smaller_time_record_fails_the_import(self, module):
         out = self.run(f"""
             install(slots=32)
             try:
-                import {self.MODULE}
+                import {module}
             except ValueError as e:
                 print(e)
         """)
         assert out.strip() == ("kelvara.time.time.Time size changed, may indicate binary incompatibility. "
                                "Expected 280 from C header, got 272 from PyObject")
-
-    def test_larger_time_record_warns(self):
-        out = self.run(f"""
-            import warnings
-            install(slots=40)
-            with warnings.catch_warnings(record=True) as w:
-                warnings.simplefilter("always")
-                from {self.MODULE} import TLE
-            print([str(x.message) for x in w if x.category is RuntimeWarning])
-            print(TLE("1 00005U 58002B   00179.78495062", "").satno)
-        """)
-        assert "Expected 280 from C header, got 336 from PyObject" in out
-        assert out.splitlines()[-1] == "5"
-
-    def test_time_not_a_type(self):
-        out = self.run(f"""
-            import sys, types
-            sys.modules["kelvara.time.time"] = types.SimpleNamespace(Time=len)
-            try:
-                import {self.MODULE}
-            except TypeError as e:
-                print(e)
-        """)
-        assert out.strip() == "kelvara.time.time.Time is not a type object"
 
     @pytest.mark.parametrize("when", ["value == '2008'", "format == 'jd'"])
     def test_time_errors_propagate(self, when):
@@ -388,47 +327,6 @@ class TestBinding:
                 print("refused", len(calls))
         """)
         assert out.split()[0] == "refused"
-
-    def test_calls_made_to_time(self):
-        out = self.run(f"""
-            Time, calls = install()
-            from {self.MODULE} import TLE
-            t = TLE("1 25544U 98067A   08264.51782528", "")
-            print(calls)
-        """)
-        assert out.strip() == "[('2008', None), (2454730.01782528, 'jd')]"
-
-    def test_day_field_read_to_the_last_bit(self):
-        # The epoch handed to Time must be start - 1.0 + day with day read exactly as C's atof
-        # reads the 12-character field (a correctly rounded prefix), for every shape of field.
-        out = self.run(f"""
-            import random, re
-            Time, calls = install()
-            from {self.MODULE} import TLE
-            rng = random.Random(5)
-            number = re.compile(r"\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?")
-            shapes = [
-                lambda: f"{{rng.randint(1, 366):03d}}.{{rng.randrange(10**8):08d}}",
-                lambda: f"{{rng.uniform(0, 400):.{{rng.randint(0, 11)}}f}}"[:12],
-                lambda: f"{{rng.choice(' +-')}}{{rng.randrange(10**6)}}.{{rng.randrange(10**5)}}",
-                lambda: f"{{rng.randrange(10**12):012d}}",
-                lambda: f"{{rng.randrange(10**9)}}e{{rng.randint(-9, 9)}}",
-                lambda: f"{{rng.uniform(0, 9):.3f}}E{{rng.choice('+-')}}{{rng.randint(0, 3)}}",
-                lambda: f".{{rng.randrange(10**11)}}",
-            ]
-            bad = 0
-            for _ in range(20000):
-                field = rng.choice(shapes)()[:12]  # columns 21-32
-                del calls[:]
-                TLE("1 25544U 98067A   21" + field, "")
-                m = number.match(field)
-                day = float(m.group(0)) if m else 0.0
-                if calls[1][0] != Time("2021").jd - 1.0 + day:
-                    bad += 1
-                    print(repr(field), calls[1][0])
-            print("bad", bad)
-        """)
-        assert out.splitlines()[-1] == "bad 0", out
 
     @pytest.mark.parametrize("jd_type, expected", [
         ("int", "float 2454729.51782528"),  # the stand-in truncates 2454466.5
