@@ -138,7 +138,7 @@ struct Converter {
         if (js < 0 || (js & 2)) {
             static constexpr const char* why[] = {"", "year out of range", "month out of range", "day out of range",
                                                   "hour out of range", "minute out of range", "second out of range"};
-            const char* reason = js < 0 ? why[-js] : "second 60 on a day without a leap second";
+            const char* reason = js < 0 ? why[-js] : "seconds beyond the end of that day (no leap second there)";
             frame::raise(PyExc_ValueError, "Time value %R is not a valid date: %s", item, reason);
         }
         if (js & 1) dubious = true;
@@ -239,7 +239,8 @@ struct Converter {
     }
 
     static Ref element(PyObject* array, Py_ssize_t i) {
-        if (PyArray_NDIM(reinterpret_cast<PyArrayObject*>(array)) == 0) return Ref::borrow(array);
+        if (!PyArray_Check(array) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(array)) == 0)
+            return Ref::borrow(array);
         return Ref::steal(PySequence_GetItem(array, i));
     }
 
@@ -574,7 +575,7 @@ struct Calendar {
 Calendar calendar_of(TimeObject* t, Py_ssize_t i, int ndp, bool& dubious) {
     Calendar c;
     double d1 = t->data[2 * i], d2 = t->data[2 * i + 1];
-    int js = eraD2dtf(tk::erfa_scale_names[t->scale], ndp, d1, d2, &c.y, &c.m, &c.d, c.hmsf);
+    int js = tk::d2dtf(tk::Scale(t->scale), ndp, d1, d2, c.y, c.m, c.d, c.hmsf);
     if (js < 0) {
         Ref jd = frame::as_float(d1 + d2);
         frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
@@ -1029,6 +1030,30 @@ PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
     });
 }
 
+/// Time.from_jd12(jd12, scale=None): epochs from their two-part Julian dates as they stand,
+/// (N, 2) for N epochs or (2,) for one.
+PyObject* time_from_jd12(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"from_jd12", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        static const frame::Signature<2> sig{"from_jd12", {"jd12", "scale"}, 1};
+        auto [jd12, scale_obj] = frame::parse(sig, args, nargsf, kwnames);
+        tk::Scale scale = scale_obj && scale_obj != Py_None ? parse_scale(scale_obj) : tk::UTC;
+        Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+        bool scalar = PyArray_NDIM(a) == 1 && PyArray_DIM(a, 0) == 2;
+        if (!scalar && (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2))
+            frame::raise(PyExc_ValueError, "jd12 must have shape (N, 2) or (2,), got %R", frame::getattr(arr.get(), "shape").get());
+        Py_ssize_t n = scalar ? 1 : PyArray_DIM(a, 0);
+        const double* src = static_cast<const double*>(PyArray_DATA(a));
+        for (Py_ssize_t i = 0; i < 2 * n; ++i)
+            if (!std::isfinite(src[i])) frame::raise(PyExc_ValueError, "jd12 holds a value that is not finite");
+        Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, scalar);
+        std::memcpy(as_time(t.get())->data, src, sizeof(double) * 2 * size_t(n));
+        seal(t.get());
+        return t;
+    });
+}
+
 PyMethodDef module_methods[] = {
     {"_reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reconstruct)),
      METH_FASTCALL | METH_KEYWORDS, "_reconstruct(cls, jd12, scale, isscalar)\n--\n\nRebuild a pickled Time."},
@@ -1057,6 +1082,9 @@ PyGetSetDef time_getset[] = {
 
 PyMethodDef time_methods[] = {
     {"now", time_now, METH_CLASS | METH_NOARGS, "now()\n--\n\nThe current time from the system clock, on UTC."},
+    {"from_jd12", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_from_jd12)),
+     METH_CLASS | METH_FASTCALL | METH_KEYWORDS,
+     "from_jd12(jd12, scale=None)\n--\n\nEpochs from two-part Julian dates: (N, 2) for N epochs, (2,) for one."},
     {"__reduce_cython__", time_reduce, METH_NOARGS, "Pickle as (type, jd12, scale, isscalar)."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -91,11 +91,51 @@ inline IsoError parse_iso(const char* s, std::size_t n, Fields& f) noexcept {
     return IsoError::none;
 }
 
-/// Format one epoch as "YYYY-MM-DDThh:mm:ss.ffffff" (27 characters for years 0..9999) into
-/// `out` (at least 40 bytes). Returns ERFA's status (negative: not representable).
+/// Calendar fields of a two-part JD, rounded to `ndp` decimals of the second: eraD2dtf, except
+/// on the UTC days of the 1960s whose TAI-UTC step at midnight is a fraction of a second.
+/// There eraDtf2d (and eraUtctai) stretch the day by the step while eraD2dtf does not, so
+/// text read and written back would move by up to a few milliseconds; we stretch it too.
+inline int d2dtf(Scale scale, int ndp, double d1, double d2, int& iy, int& im, int& id, int ihmsf[4]) noexcept {
+    if (scale != UTC) return eraD2dtf(erfa_scale_names[scale], ndp, d1, d2, &iy, &im, &id, ihmsf);
+    int iy1, im1, id1, iy2, im2, id2;
+    double fd, w, dat0, dat12, dat24;
+    if (eraJd2cal(d1, d2, &iy1, &im1, &id1, &fd)) return -1;
+    int js = eraDat(iy1, im1, id1, 0.0, &dat0);
+    if (js < 0) return -1;
+    if (eraDat(iy1, im1, id1, 0.5, &dat12) < 0) return -1;
+    if (eraJd2cal(d1 + 1.5, d2 - fd, &iy2, &im2, &id2, &w)) return -1;
+    if (eraDat(iy2, im2, id2, 0.0, &dat24) < 0) return -1;
+    double dleap = dat24 - (2.0 * dat12 - dat0);
+    if (dleap == 0.0 || std::fabs(dleap) > 0.5) return eraD2dtf("UTC", ndp, d1, d2, &iy, &im, &id, ihmsf);
+    fd += fd * dleap / ERFA_DAYSEC;
+    char sign;
+    eraD2tf(ndp, fd, &sign, ihmsf);
+    iy = iy1; im = im1; id = id1;
+    // The day ends after 86400 s plus the step: a rounded time inside the step of a longer day
+    // is second 60; one at or past the end belongs to the next day.
+    const long long u = std::llround(std::pow(10.0, ndp));
+    long long total = ((ihmsf[0] * 60LL + ihmsf[1]) * 60 + ihmsf[2]) * u + ihmsf[3];
+    const long long limit = std::llround((ERFA_DAYSEC + dleap) * double(u));
+    if (total >= limit) {
+        iy = iy2; im = im2; id = id2;
+        total -= limit;
+        ihmsf[3] = int(total % u);
+        total /= u;
+        ihmsf[2] = int(total % 60);
+        ihmsf[1] = int(total / 60 % 60);
+        ihmsf[0] = int(total / 3600);
+    } else if (total >= 86400LL * u) {
+        ihmsf[0] = 23; ihmsf[1] = 59; ihmsf[2] = 60;
+        ihmsf[3] = int(total - 86400LL * u);
+    }
+    return js;
+}
+
+/// Format one epoch as "YYYY-MM-DDThh:mm:ss.ffffff" into `out` (at least 40 bytes).
+/// Returns the status of d2dtf (negative: not representable).
 inline int format_iso(Scale scale, double d1, double d2, char* out, std::size_t cap = 40) noexcept {
     int y, m, d, hmsf[4];
-    int js = eraD2dtf(erfa_scale_names[scale], 6, d1, d2, &y, &m, &d, hmsf);
+    int js = d2dtf(scale, 6, d1, d2, y, m, d, hmsf);
     if (js < 0) { out[0] = '\0'; return js; }
     std::snprintf(out, cap, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", y, m, d, hmsf[0], hmsf[1], hmsf[2], hmsf[3]);
     return js;
@@ -231,53 +271,35 @@ inline bool fields_from_datetime64(int64_t v, Unit unit, int64_t mult, Fields& f
         return true;
     default: break;
     }
-    // Sub-day units: whole days, then the remainder within the day in the unit itself.
-    int64_t per_sec = 1, per_min_sub = 0;  // units per second (or, for h/m, seconds per unit)
-    int64_t per_day;
+    // Sub-day units: whole seconds first (a day of attoseconds does not fit in int64), then
+    // the calendar day and the time of day.
+    int64_t per_sec;
     switch (unit) {
-    case Unit::h: per_day = 24; break;
-    case Unit::m: per_day = 1440; break;
-    case Unit::s: per_day = 86400; break;
-    case Unit::ms: per_sec = 1000; per_day = 86400LL * per_sec; break;
-    case Unit::us: per_sec = 1000000; per_day = 86400LL * per_sec; break;
-    case Unit::ns: per_sec = 1000000000; per_day = 86400LL * per_sec; break;
-    case Unit::ps: per_sec = 1000000000000LL; per_day = 86400LL * per_sec; break;
-    case Unit::fs: per_sec = 1000000000000000LL; per_day = 86400LL * per_sec; break;
-    case Unit::as: per_sec = 1000000000000000000LL; per_day = 0; break;
+    case Unit::h: case Unit::m: case Unit::s: per_sec = 1; break;
+    case Unit::ms: per_sec = 1000; break;
+    case Unit::us: per_sec = 1000000; break;
+    case Unit::ns: per_sec = 1000000000; break;
+    case Unit::ps: per_sec = 1000000000000LL; break;
+    case Unit::fs: per_sec = 1000000000000000LL; break;
+    case Unit::as: per_sec = 1000000000000000000LL; break;
     default: return false;
     }
-    (void)per_min_sub;
-    int64_t days, rem;
-    if (unit == Unit::as) {
-        // 1e18 per second: a day does not fit in int64, so split seconds first.
-        int64_t secs = floor_div(v, per_sec);
-        int64_t sub = v - secs * per_sec;
-        days = floor_div(secs, 86400);
-        int64_t sod = secs - days * 86400;
-        f.hour = int(sod / 3600);
-        f.minute = int(sod / 60 % 60);
-        f.second = double(sod % 60) + double(sub) / double(per_sec);
-        if (days < -3000000 || days > 400000000) return false;
-        civil_from_days(days, f.year, f.month, f.day);
-        return true;
-    }
-    days = floor_div(v, per_day);
-    rem = v - days * per_day;
+    int64_t secs = floor_div(v, per_sec);
+    int64_t sub = v - secs * per_sec;
+    if (unit == Unit::h && __builtin_mul_overflow(secs, int64_t(3600), &secs)) return false;
+    if (unit == Unit::m && __builtin_mul_overflow(secs, int64_t(60), &secs)) return false;
+    int64_t days = floor_div(secs, 86400);
     if (days < -3000000 || days > 400000000) return false;
+    int64_t sod = secs - days * 86400;
     civil_from_days(days, f.year, f.month, f.day);
-    switch (unit) {
-    case Unit::h: f.hour = int(rem); break;
-    case Unit::m: f.hour = int(rem / 60); f.minute = int(rem % 60); break;
-    default: {
-        int64_t per_min = 60 * per_sec;
-        f.hour = int(rem / (60 * per_min));
-        rem -= int64_t(f.hour) * 60 * per_min;
-        f.minute = int(rem / per_min);
-        rem -= int64_t(f.minute) * per_min;
-        // One correctly rounded division: the same double as the decimal text of the seconds.
-        f.second = per_sec == 1 ? double(rem) : double(rem) / double(per_sec);
-    }
-    }
+    f.hour = int(sod / 3600);
+    f.minute = int(sod / 60 % 60);
+    int64_t s60 = sod % 60;
+    // One correctly rounded division where the count fits: the double nearest to the decimal
+    // text of the seconds, as the ISO parser gives.
+    if (per_sec == 1) f.second = double(s60);
+    else if (per_sec <= 1000000000000000LL) f.second = double(s60 * per_sec + sub) / double(per_sec);
+    else f.second = double(s60) + double(sub) / double(per_sec);
     return true;
 }
 
