@@ -5,11 +5,14 @@ import datetime
 import gc
 import pickle
 import shutil
+import string
 import subprocess
 import sys
 import weakref
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from sgp4.api import Satrec
 
 from kelvara.propagators.analytical.sgp4.tle import TLE
@@ -72,6 +75,24 @@ class TestLines:
         text = "".join(chr(ord("A") + i % 26) for i in range(length))
         t = TLE(text, "2" * length)
         assert t.line1 == text[:69] and t.line2 == "2" * min(length, 69)
+
+    @settings(max_examples=300, deadline=None)
+    @given(*[st.one_of(st.text(max_size=100), st.text(string.printable + "\0\u00a0\u0131", max_size=100))] * 2)
+    def test_any_text(self, line1, line2):
+        def stored(line):
+            return line.strip().upper().encode("ascii").split(b"\0")[0][:69].decode()
+
+        try:
+            expected = stored(line1), stored(line2)
+        except UnicodeEncodeError:
+            with pytest.raises(UnicodeEncodeError):
+                TLE(line1, line2)
+            return
+        try:
+            t = TLE(line1, line2)
+        except ValueError:  # Time refuses a non-finite epoch
+            return
+        assert (t.line1, t.line2) == expected
 
     def test_embedded_nul_ends_the_text(self):
         t = TLE("1 25544U\x00 hidden text", "2 x\x00\x00y")
