@@ -24,9 +24,22 @@ def tle_and_satellite() -> None:
     print("Satellite time (JD, UTC):", sat.time.jd)
 
 
+def sun_and_moon() -> None:
+    from kelvara.bodies.bodies import Moon, Sun
+    from kelvara.time.time import Time
+
+    t = Time(["2024-03-20T03:06:00", "2024-06-20T20:51:00"])  # equinox and solstice
+    sun, moon = Sun(t), Moon(t)
+    dec = np.degrees(np.arcsin(sun.ur_GCRF[:, 2]))  # on the J2000-aligned equator: precession shows
+    print("Sun GCRF declination (deg) at equinox, solstice:", dec)
+    print("Sun distance (au):", np.linalg.norm(sun.r_GCRF, axis=1) / 149597870700.0)
+    print("Moon distance (km), speed (m/s):", np.linalg.norm(moon.r_GCRF, axis=1) / 1e3,
+          np.linalg.norm(moon.v_GCRF, axis=1))
+
+
 def main() -> None:
     np.set_printoptions(precision=6, suppress=True)
-    for section in (records, tle_and_satellite):
+    for section in (records, tle_and_satellite, sun_and_moon):
         print(f"-- {section.__name__}")
         section()
 

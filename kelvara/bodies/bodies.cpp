@@ -35,7 +35,7 @@ PyObject* module_dict = nullptr;
 
 // Interned identifiers and small constants, made once.
 struct Names {
-    PyObject *numpy, *asarray, *zeros, *zeros_like, *double_, *tt, *jd12, *size, *new_, *dict, *update,
+    PyObject *numpy, *asarray, *zeros, *double_, *tt, *jd12, *size, *new_, *dict, *update,
         *unpickle, *shape_dtype, *three, *checksum, *checksum_fmt;
 } names{};
 
@@ -44,7 +44,6 @@ void prepare_names() {
     names.numpy = frame::interned("numpy");
     names.asarray = frame::interned("asarray");
     names.zeros = frame::interned("zeros");
-    names.zeros_like = frame::interned("zeros_like");
     names.double_ = frame::interned("double");
     names.tt = frame::interned("tt");
     names.jd12 = frame::interned("jd12");
@@ -80,9 +79,12 @@ frame::Ref zeros_n3(PyObject* n) {
     return frame::Ref::steal(PyObject_Vectorcall(zeros.get(), argv + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, names.shape_dtype));
 }
 
-/// The exporter behind a view made by this module (the array the memory-view object wraps).
-inline PyObject* exporter_of(const frame::Slice& s) noexcept {
-    return reinterpret_cast<frame::MemoryViewObject*>(s.memview)->view.obj;
+/// numpy.zeros_like of a freshly made positions array (a C-ordered (N, 3) float64 ndarray): a new
+/// zero array of its shape, made through the C interface since numpy.zeros_like costs more than
+/// a one-epoch Moon.
+frame::Ref zeros_like(const frame::Slice& positions) {
+    npy_intp dims[2] = {positions.shape[0], positions.shape[1]};
+    return frame::Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,8 +369,7 @@ PyObject* sun_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
         frame::Slice r = sun->vtab->calculate_position(sun, time);
         check_result(r);
         store(b->_r_GCRF, r);
-        frame::Ref zeros_like = numpy_attr(names.zeros_like);
-        frame::Ref v = frame::call(zeros_like.get(), exporter_of(b->_r_GCRF));
+        frame::Ref v = zeros_like(b->_r_GCRF);
         store(b->_v_GCRF, frame::view2d(v.get(), true));
         return self;
     });
@@ -422,8 +423,7 @@ PyObject* moon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
         frame::Ref size = frame::getattr(time, names.size);
         frame::Ref r = zeros_n3(size.get());
         store(b->_r_GCRF, frame::view2d(r.get(), true));
-        frame::Ref zeros_like = numpy_attr(names.zeros_like);
-        frame::Ref v = frame::call(zeros_like.get(), r.get());
+        frame::Ref v = zeros_like(b->_r_GCRF);
         store(b->_v_GCRF, frame::view2d(v.get(), true));
         moon->vtab->calculate_state_GCRF(moon, time, b->_r_GCRF, b->_v_GCRF);
         if (PyErr_Occurred()) throw frame::PyErrorSet{};
