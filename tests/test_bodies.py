@@ -154,8 +154,6 @@ class TestConstruction:
     def test_class_constants(self):
         assert Sun.GM is Sun.GM_IAU2015 and Sun.Re is Sun.Re_IAU2015
         assert Moon.GM is Moon.GM_JPL2021 and Moon.Re is Moon.Re_SEI1992
-        assert (Sun.GM_JPL2021, Sun.GM_SEI1992, Sun.Re_SEI1992) == (1.3271244004127942e20, 1.32712428e20, 6.96e8)
-        assert (Moon.GM_SEI1992, Moon.Re) == (4.902799e12, 1738000.0)
         with pytest.raises(AttributeError):
             Moon.GM_IAU2015
         assert Sun(epochs(random_dates(1))).Re == 6.957e8
@@ -222,15 +220,6 @@ class TestConstruction:
         with pytest.raises(TypeError):
             Sun(epochs(random_dates(2), size=2.5))
 
-    def test_state_is_kept_from_construction(self):
-        jd = random_dates(3)
-        t = epochs(jd.copy())
-        moon = Moon(t)
-        first = moon.r_GCRF.copy()
-        t._jd12[:] = 0.0
-        assert moon.time is t
-        np.testing.assert_array_equal(moon.r_GCRF, first)
-
 
 class TestProperties:
     def test_arrays_share_stored_memory(self):
@@ -260,14 +249,8 @@ class TestProperties:
 
     def test_ur_GCRF_refuses_two_columns(self):
         body = UNPICKLE(CelestialBody, CHECKSUM, state(np.ones((2, 2))))
-        with pytest.raises(Exception):
+        with pytest.raises(ValueError, match="at least 3 columns"):  # raised by normalize_array
             body.ur_GCRF
-
-    def test_read_only(self):
-        sun = Sun(epochs(random_dates(1)))
-        for name in ("r_GCRF", "v_GCRF", "ur_GCRF", "time"):
-            with pytest.raises(AttributeError):
-                setattr(sun, name, None)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -338,6 +321,7 @@ class TestPickling:
             ((CelestialBody, CHECKSUM, (None, None)), IndexError, "tuple index out of range"),
             ((CelestialBody, CHECKSUM, (np.ones(3), None, None)), ValueError,
              "Buffer has wrong number of dimensions (expected 2, got 1)"),
+            ((CelestialBody, CHECKSUM, {}), TypeError, "Expected tuple, got dict"),
             ((CelestialBody, CHECKSUM), TypeError,
              "__pyx_unpickle_CelestialBody() takes exactly 3 positional arguments (2 given)"),
         ],
@@ -351,10 +335,6 @@ class TestPickling:
     def test_reconstructor_cannot_make_other_types(self, cls):
         with pytest.raises(TypeError):
             UNPICKLE(cls, CHECKSUM, None)
-
-    def test_setstate_needs_tuple(self):
-        with pytest.raises(TypeError, match="^Expected tuple, got dict$"):
-            CelestialBody(None).__setstate__({})
 
 
 # ---------------------------------------------------------------------------------------------
