@@ -37,9 +37,19 @@ def sun_and_moon() -> None:
           np.linalg.norm(moon.v_GCRF, axis=1))
 
 
+def time_scales() -> None:
+    from kelvara.time.time import Time
+
+    t = Time(["2016-12-31T23:59:59", "2016-12-31T23:59:60", "2017-01-01T00:00:00"])  # a leap second
+    print("UTC:", t.iso)
+    print("TT: ", t.tt.iso)
+    tdb, tt = t.tdb.jd12, t.tt.jd12
+    print("elapsed (s):", t - t[0], " TDB - TT (ms):", ((tdb[:, 0] - tt[:, 0]) + (tdb[:, 1] - tt[:, 1])) * 86400e3)
+
+
 def main() -> None:
     np.set_printoptions(precision=6, suppress=True)
-    for section in (records, tle_and_satellite, sun_and_moon):
+    for section in (records, time_scales, tle_and_satellite, sun_and_moon):
         print(f"-- {section.__name__}")
         section()
 

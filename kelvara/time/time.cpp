@@ -26,7 +26,6 @@ PyObject* timezone_utc = nullptr;         // datetime.timezone.utc
 PyArray_Descr* dt64ns_descr = nullptr;    // numpy.dtype("datetime64[ns]")
 
 constexpr double DJM0 = 2400000.5;        // MJD zero point
-constexpr double UNIX_EPOCH_JD = 2440587.5;
 
 enum class Format { none, jd, mjd, unix };
 
@@ -123,7 +122,22 @@ Format parse_format(PyObject* o) {
 // ---------------------------------------------------------------------------------------------
 // One value -> (jd1, jd2) on the target scale
 
-/// Calendar fields on scale `fscale` to a pair on `target`; `item` names the value in errors.
+/// Names the value being converted; made into a Python object only for an error message, so
+/// that the array paths create no objects per element.
+struct Item {
+    PyObject* obj = nullptr;    // the value itself, or
+    PyObject* array = nullptr;  // an array and the index of the value in it
+    Py_ssize_t index = 0;
+
+    Ref get() const {
+        if (obj) return Ref::borrow(obj);
+        if (!PyArray_Check(array) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(array)) == 0)
+            return Ref::borrow(array);
+        return Ref::steal(PySequence_GetItem(array, index));
+    }
+};
+
+/// Values of every kind to pairs on `target`; `item` names the value in errors.
 struct Converter {
     tk::Scale target;
     tk::DayMemo memo_target;
@@ -132,49 +146,50 @@ struct Converter {
 
     explicit Converter(tk::Scale s) : target(s), memo_target(s), memo_utc(tk::UTC) {}
 
-    void from_fields(const tk::Fields& f, tk::Scale fscale, PyObject* item, double* out) {
+    void from_fields(const tk::Fields& f, tk::Scale fscale, const Item& item, double* out) {
         tk::DayMemo& memo = fscale == target ? memo_target : memo_utc;
         int js = memo.to_jd(f, out[0], out[1]);
         if (js < 0 || (js & 2)) {
             static constexpr const char* why[] = {"", "year out of range", "month out of range", "day out of range",
                                                   "hour out of range", "minute out of range", "second out of range"};
             const char* reason = js < 0 ? why[-js] : "seconds beyond the end of that day (no leap second there)";
-            frame::raise(PyExc_ValueError, "Time value %R is not a valid date: %s", item, reason);
+            frame::raise(PyExc_ValueError, "Time value %R is not a valid date: %s", item.get().get(), reason);
         }
         if (js & 1) dubious = true;
         if (fscale != target) pairs_from(fscale, out, item);
     }
 
     /// Convert one pair from `from` to the target scale, in place.
-    void pairs_from(tk::Scale from, double* p, PyObject* item) {
+    void pairs_from(tk::Scale from, double* p, const Item& item) {
         int js = tk::convert_one(from, target, p[0], p[1], p[0], p[1]);
-        if (js < 0) frame::raise(PyExc_ValueError, "Time value %R is outside the range ERFA converts", item);
+        if (js < 0) frame::raise(PyExc_ValueError, "Time value %R is outside the range ERFA converts", item.get().get());
         if (js & 1) dubious = true;
     }
 
-    void iso(const char* s, std::size_t n, PyObject* item, double* out) {
+    void iso(const char* s, std::size_t n, const Item& item, double* out) {
         tk::Fields f;
         tk::IsoError e = tk::parse_iso(s, n, f);
+        Ref named = e == tk::IsoError::none ? Ref() : item.get();
         switch (e) {
         case tk::IsoError::none: break;
         case tk::IsoError::syntax:
             frame::raise(PyExc_ValueError,
-                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])", item);
-        case tk::IsoError::month: frame::raise(PyExc_ValueError, "Time string %R has a month out of range", item);
-        case tk::IsoError::day: frame::raise(PyExc_ValueError, "Time string %R has a day out of range", item);
-        case tk::IsoError::hour: frame::raise(PyExc_ValueError, "Time string %R has an hour out of range", item);
-        case tk::IsoError::minute: frame::raise(PyExc_ValueError, "Time string %R has a minute out of range", item);
+                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])", named.get());
+        case tk::IsoError::month: frame::raise(PyExc_ValueError, "Time string %R has a month out of range", named.get());
+        case tk::IsoError::day: frame::raise(PyExc_ValueError, "Time string %R has a day out of range", named.get());
+        case tk::IsoError::hour: frame::raise(PyExc_ValueError, "Time string %R has an hour out of range", named.get());
+        case tk::IsoError::minute: frame::raise(PyExc_ValueError, "Time string %R has a minute out of range", named.get());
         case tk::IsoError::second:
         case tk::IsoError::leap_second:
-            frame::raise(PyExc_ValueError, "Time string %R has a second out of range", item);
+            frame::raise(PyExc_ValueError, "Time string %R has a second out of range", named.get());
         }
         from_fields(f, target, item, out);
     }
 
     /// Unix seconds (UTC, leap seconds not counted, as POSIX clocks count).
-    void unix_seconds(double x, PyObject* item, double* out) {
+    void unix_seconds(double x, const Item& item, double* out) {
         if (!std::isfinite(x) || std::fabs(x) > 3.0e11)
-            frame::raise(PyExc_ValueError, "Time value %R is not a usable unix time", item);
+            frame::raise(PyExc_ValueError, "Time value %R is not a usable unix time", item.get().get());
         double days = std::floor(x / 86400.0);
         double sod = x - days * 86400.0;  // exact: the two terms are within a factor two
         if (sod >= 86400.0) { days += 1.0; sod -= 86400.0; }
@@ -189,8 +204,8 @@ struct Converter {
         from_fields(f, tk::UTC, item, out);
     }
 
-    void number(double x, Format fmt, PyObject* item, double* out) {
-        if (!std::isfinite(x)) frame::raise(PyExc_ValueError, "Time value %R is not finite", item);
+    void number(double x, Format fmt, const Item& item, double* out) {
+        if (!std::isfinite(x)) frame::raise(PyExc_ValueError, "Time value %R is not finite", item.get().get());
         switch (fmt) {
         case Format::jd: out[0] = x; out[1] = 0.0; break;
         case Format::mjd: out[0] = DJM0; out[1] = x; break;
@@ -220,7 +235,7 @@ struct Converter {
         f.year = PyDateTime_GET_YEAR(dt);
         f.month = PyDateTime_GET_MONTH(dt);
         f.day = PyDateTime_GET_DAY(dt);
-        from_fields(f, fscale, item, out);
+        from_fields(f, fscale, Item{item}, out);
     }
 
     void datetime64(int64_t v, tk::Unit unit, int64_t mult, PyObject* array, Py_ssize_t i, double* out) {
@@ -268,7 +283,7 @@ void convert_item(Converter& c, PyObject* item, double* out) {
         Py_ssize_t n;
         const char* s = PyUnicode_AsUTF8AndSize(item, &n);
         if (!s) throw frame::PyErrorSet{};
-        c.iso(s, size_t(n), item, out);
+        c.iso(s, size_t(n), Item{item}, out);
     } else if (PyDate_Check(item)) {
         c.datetime(item, out);
     } else if (is_time(item)) {
@@ -276,7 +291,7 @@ void convert_item(Converter& c, PyObject* item, double* out) {
         if (!t->isscalar) frame::raise(PyExc_ValueError, "a sequence of Time values takes scalar Time objects, got %R", item);
         out[0] = t->data[0];
         out[1] = t->data[1];
-        c.pairs_from(tk::Scale(t->scale), out, item);
+        c.pairs_from(tk::Scale(t->scale), out, Item{item});
     } else if (PyArray_IsScalar(item, Datetime)) {
         Ref arr = Ref::steal(PyArray_FromScalar(item, nullptr));
         auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
@@ -327,12 +342,12 @@ void convert_str_array(Converter& c, PyArrayObject* a, double* out) {
             if (ch > 127) ascii = false;
             buf.push_back(char(ch));
         }
-        Ref item = Converter::element(reinterpret_cast<PyObject*>(a), i);
+        Item item{nullptr, reinterpret_cast<PyObject*>(a), i};
         if (!ascii)
             frame::raise(PyExc_ValueError,
                          "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])",
-                         item.get());
-        c.iso(buf.data(), buf.size(), item.get(), out + 2 * i);
+                         item.get().get());
+        c.iso(buf.data(), buf.size(), item, out + 2 * i);
     }
 }
 
@@ -341,7 +356,7 @@ Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale
     Converter c(scale);
     if (is_real_number(value)) {
         Ref t = new_time(tp, scale, 1, true);
-        c.number(frame::to_double(value), fmt, value, as_time(t.get())->data);
+        c.number(frame::to_double(value), fmt, Item{value}, as_time(t.get())->data);
         c.finish();
         return t;
     }
@@ -362,14 +377,7 @@ Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale
     Ref t = new_time(tp, scale, n, scalar);
     const double* x = static_cast<const double*>(PyArray_DATA(d));
     double* out = as_time(t.get())->data;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (fmt == Format::unix || !std::isfinite(x[i])) {
-            Ref item = scalar ? frame::as_float(x[0]) : Ref::steal(PySequence_GetItem(dbl.get(), i));
-            c.number(x[i], fmt, item.get(), out + 2 * i);
-        } else {
-            c.number(x[i], fmt, nullptr, out + 2 * i);
-        }
-    }
+    for (Py_ssize_t i = 0; i < n; ++i) c.number(x[i], fmt, Item{nullptr, dbl.get(), i}, out + 2 * i);
     c.finish();
     return t;
 }
@@ -492,10 +500,12 @@ PyObject* time_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) noexcept 
 // may define their own and call up.
 int time_init(PyObject*, PyObject*, PyObject*) noexcept { return 0; }
 
-/// The epochs on `scale`, memoised on the object (Time is immutable).
+/// The epochs on `scale`, memoised on the object (Time is immutable). Instances with a dict
+/// are not memoised: the memo is invisible to the garbage collector, and a dict could make it
+/// part of a cycle.
 Ref on_scale(PyObject* self, tk::Scale scale) {
     TimeObject* t = as_time(self);
-    if (t->scale == scale) return converted_copy(Py_TYPE(self), t, scale);
+    if (t->scale == scale || Py_TYPE(self)->tp_dictoffset) return converted_copy(Py_TYPE(self), t, scale);
     if (!t->converted[scale]) t->converted[scale] = converted_copy(Py_TYPE(self), t, scale).release();
     return Ref::borrow(t->converted[scale]);
 }
@@ -1097,7 +1107,13 @@ PyMemberDef time_members[] = {
 PyType_Slot time_slots[] = {
     {Py_tp_doc, const_cast<char*>(
                     "Time(value, format=None, scale=None)\n--\n\n"
-                    "Epochs as two-part Julian dates on the 'utc' (default), 'tai', 'tt' or 'tdb' scale.")},
+                    "Epochs as two-part Julian dates on the 'utc' (default), 'tai', 'tt' or 'tdb' scale.\n\n"
+                    "value: ISO 8601 text ('2020', '2020-01-02', '2020-01-02T03:04:05.5Z'), datetime.datetime,\n"
+                    "datetime.date, numpy.datetime64, a Time, or a list, tuple or 1-D array of them; with\n"
+                    "format 'jd', 'mjd' or 'unix', real numbers. Calendar values are read on `scale`, except\n"
+                    "aware datetimes and unix seconds, which are UTC and converted. A Time is converted to\n"
+                    "`scale` when one is given. Offsets (t + seconds) and differences (t2 - t1, in seconds)\n"
+                    "count elapsed SI seconds: UTC epochs go through TAI, so leap seconds count.")},
     {Py_tp_new, reinterpret_cast<void*>(time_new)},
     {Py_tp_init, reinterpret_cast<void*>(time_init)},
     {Py_tp_dealloc, reinterpret_cast<void*>(time_dealloc)},

@@ -60,7 +60,7 @@ inline bool digits(const char* s, int n, int& out) noexcept {
 /// seconds are judged by the calendar conversion that follows.
 inline IsoError parse_iso(const char* s, std::size_t n, Fields& f) noexcept {
     using detail::digits;
-    if (n > 0 && s[n - 1] == 'Z' && n > 4) --n;
+    if (n >= 17 && s[n - 1] == 'Z') --n;  // UTC designator, after a time of day only
     f = Fields{};
     if (n < 4 || !digits(s, 4, f.year)) return IsoError::syntax;
     if (n == 4) return IsoError::none;
