@@ -85,10 +85,12 @@ class Ref:
         beta = self.solve(r)
         lat = self.geodetic(beta) if beta == beta else NAN
         p = math.sqrt(x * x + y * y)
+        cb = math.cos(beta)
         if p < 1e-5:
             alt = abs(z) - (1 - f) * a
+        elif abs(cb) < 1e-3:  # near a pole: the height through z
+            alt = math.sqrt(1 - (2 - f) * f * (cb * cb)) * (_div(z, math.sin(beta)) - self.b)
         else:
-            cb = math.cos(beta) if beta == beta else NAN
             alt = _div(math.sqrt(1 - (2 - f) * f * (cb * cb)) * (_div(p, cb) - a), 1 - f)
         return lat, lon, alt
 
