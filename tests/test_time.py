@@ -223,14 +223,14 @@ class TestAgainstAstropy:
     def astropy(self, value, **kw):
         return self.astropy_time.Time(value, **kw)
 
-    def close(self, ours, theirs, tol=1e-6):
+    def close(self, ours, theirs, tol=1e-8):
         """Same epochs to within `tol` seconds (the two-part splits differ)."""
         j = ours.jd12
         d = ((j[:, 0] - theirs.jd1) + (j[:, 1] - theirs.jd2)) * 86400.0
         assert np.abs(d).max() < tol
 
     def test_iso_and_scales(self):
-        texts = random_iso(2000, 5)
+        texts = np.concatenate([random_iso(2000, 5), [s + ".500000" for s in LEAP_SECONDS]])
         ours, theirs = Time(texts), self.astropy(texts, scale="utc")
         for scale in ("utc", "tai", "tt", "tdb"):
             self.close(getattr(ours, scale), getattr(theirs, scale))
@@ -272,6 +272,15 @@ class TestInputs:
         assert np.array_equal(t.jd, 2458849.5 + np.arange(4))
         assert Time(np.array(["2020-01-01", datetime.date(2020, 1, 2)], dtype=object)).size == 2
         assert Time([]).size == 0 and Time([]).jd12.shape == (0, 2)
+
+    def test_other_array_likes_go_through_numpy(self):
+        class Epochs:
+            def __array__(self, dtype=None, copy=None):
+                return np.array(["2020-01-01", "2020-01-02"], dtype="M8[D]")
+
+        assert np.array_equal(Time(Epochs()).jd, [2458849.5, 2458850.5])
+        with pytest.raises(ValueError, match="format"):
+            Time(range(3))
 
     def test_sequence_of_times_keeps_first_scale(self):
         t = Time([Time("2020").tt, Time("2021")])

@@ -475,6 +475,16 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
                 frame::raise(PyExc_ValueError, "Time values must be one-dimensional, got the element %R", items[i]);
             convert_item(c, items[i], out + 2 * i);
         }
+    } else if (PySequence_Check(value) || PyObject_HasAttrString(value, "__array__")) {
+        // Other array-likes (a pandas index or series, an array subclass): through NumPy.
+        Ref arr = Ref::steal_or_null(PyArray_FromAny(value, nullptr, 0, 0, 0, nullptr));
+        if (!arr || (PyArray_DESCR(reinterpret_cast<PyArrayObject*>(arr.get()))->kind == 'O' &&
+                     PyArray_NDIM(reinterpret_cast<PyArrayObject*>(arr.get())) == 0)) {
+            PyErr_Clear();
+            frame::raise(PyExc_TypeError, "Time value %R of type %.200s is not a date, a time or a Time", value,
+                         Py_TYPE(value)->tp_name);
+        }
+        return build(tp, arr.get(), format, scale_obj);
     } else {
         frame::raise(PyExc_TypeError, "Time value %R of type %.200s is not a date, a time or a Time", value,
                      Py_TYPE(value)->tp_name);
