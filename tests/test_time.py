@@ -477,6 +477,8 @@ class TestArithmetic:
         assert np.array_equal(shifted.iso, ["2020-01-01T00:00:00.000000", "2020-01-02T00:00:00.000000"])
         both = Time(["2020", "2021"]) + np.array([1.0, 2.0])
         assert np.allclose(both - Time(["2020", "2021"]), [1.0, 2.0], atol=1e-9)
+        swapped = Time("2020") + np.array([60, 120], dtype=">m8[s]")
+        assert list(swapped.iso) == ["2020-01-01T00:01:00.000000", "2020-01-01T00:02:00.000000"]
         with pytest.raises(ValueError):
             Time(["2020", "2021"]) + np.array([1.0, 2.0, 3.0])
         with pytest.raises(ValueError):

@@ -277,6 +277,16 @@ bool is_real_number(PyObject* o) {
                  "Time value %R is a number: say what it counts with format='jd', 'mjd' or 'unix'", item);
 }
 
+/// Unit and multiplier of a datetime64 or timedelta64 dtype, as numpy.datetime_data gives them.
+std::pair<tk::Unit, int64_t> datetime_unit(PyArray_Descr* descr) {
+    Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(descr));
+    const char* name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0));
+    if (!name) throw frame::PyErrorSet{};
+    int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
+    if (mult == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+    return {tk::unit_from_name(name), mult};
+}
+
 /// One element of a list, tuple or object array (or a lone value) without a format.
 void convert_item(Converter& c, PyObject* item, double* out) {
     if (PyUnicode_Check(item)) {
@@ -295,9 +305,7 @@ void convert_item(Converter& c, PyObject* item, double* out) {
     } else if (PyArray_IsScalar(item, Datetime)) {
         Ref arr = Ref::steal(PyArray_FromScalar(item, nullptr));
         auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
-        Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(a)));
-        tk::Unit unit = tk::unit_from_name(PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0)));
-        int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
+        auto [unit, mult] = datetime_unit(PyArray_DESCR(a));
         int64_t v;
         std::memcpy(&v, PyArray_DATA(a), sizeof v);
         c.datetime64(v, unit, mult, item, 0, out);
@@ -311,10 +319,7 @@ void convert_item(Converter& c, PyObject* item, double* out) {
 
 /// A NumPy array of datetime64, 0-d or 1-d, into pairs.
 void convert_datetime64_array(Converter& c, PyArrayObject* a, double* out) {
-    Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(a)));
-    tk::Unit unit = tk::unit_from_name(PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0)));
-    int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
-    if (mult == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+    auto [unit, mult] = datetime_unit(PyArray_DESCR(a));
     Py_ssize_t n = PyArray_NDIM(a) ? PyArray_DIM(a, 0) : 1;
     npy_intp stride = PyArray_NDIM(a) ? PyArray_STRIDE(a, 0) : 0;
     const char* p = static_cast<const char*>(PyArray_DATA(a));
@@ -437,14 +442,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         t = new_time(tp, scale, n, scalar);
         double* out = as_time(t.get())->data;
         if (kind == 'M') {
-            Ref native = Ref::borrow(value);
-            if (!PyArray_ISNBO(PyArray_DESCR(a)->byteorder)) {
-                native = Ref::steal(PyArray_NewCopy(a, NPY_CORDER));
-                Ref swapped = frame::call(frame::getattr(native.get(), "byteswap").get());
-                Ref dt = frame::call(frame::getattr(frame::getattr(value, "dtype").get(), "newbyteorder").get(),
-                                     frame::str("=").get());
-                native = frame::call(frame::getattr(swapped.get(), "view").get(), dt.get());
-            }
+            Ref native = Ref::steal(PyArray_CheckFromAny(value, nullptr, 0, 0, NPY_ARRAY_NOTSWAPPED, nullptr));
             convert_datetime64_array(c, reinterpret_cast<PyArrayObject*>(native.get()), out);
         } else if (kind == 'U') {
             convert_str_array(c, a, out);
@@ -910,11 +908,9 @@ bool offsets_from(PyObject* o, Offsets& out) {
     Py_ssize_t n = out.scalar ? 1 : PyArray_DIM(a, 0);
     out.seconds.resize(size_t(n));
     if (kind == 'm') {
-        Ref native = Ref::steal(PyArray_FromAny(arr.get(), nullptr, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED, nullptr));
+        Ref native = Ref::steal(PyArray_CheckFromAny(arr.get(), nullptr, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED, nullptr));
         auto* na = reinterpret_cast<PyArrayObject*>(native.get());
-        Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(PyArray_DESCR(na)));
-        tk::Unit unit = tk::unit_from_name(PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0)));
-        int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
+        auto [unit, mult] = datetime_unit(PyArray_DESCR(na));
         const auto* v = static_cast<const int64_t*>(PyArray_DATA(na));
         for (Py_ssize_t i = 0; i < n; ++i) out.seconds[size_t(i)] = timedelta64_seconds(v[i], unit, mult, o);
         return true;
