@@ -7,6 +7,8 @@ import warnings
 import erfa
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from kelvara.time.time import ErfaDubiousYearWarning, Time
 
@@ -218,10 +220,10 @@ class TestScales:
 
 
 class TestAgainstAstropy:
-    astropy_time = pytest.importorskip("astropy.time")
-
     def astropy(self, value, **kw):
-        return self.astropy_time.Time(value, **kw)
+        from astropy.time import Time as AstropyTime
+
+        return AstropyTime(value, **kw)
 
     def close(self, ours, theirs, tol=1e-8):
         """Same epochs to within `tol` seconds (the two-part splits differ)."""
@@ -556,3 +558,25 @@ def test_typing_alias_covers_the_accepted_values():
     args = set(typing.get_args(DatetimeLike))
     for tp in (str, datetime.datetime, datetime.date, np.datetime64, Time):
         assert tp in args
+
+
+class TestProperties:
+    @settings(max_examples=400, deadline=None)
+    @given(st.text(alphabet="0123456789-T:. Ze+\x00é", max_size=40))
+    def test_any_text_parses_or_is_a_value_error(self, text):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", ErfaDubiousYearWarning)
+            try:
+                t = Time(text)
+            except ValueError:
+                return
+            assert abs(Time(t.iso) - t) <= 0.5e-6
+
+    @settings(max_examples=300, deadline=None)
+    @given(st.datetimes(min_value=datetime.datetime(1900, 1, 1), max_value=datetime.datetime(2100, 1, 1)))
+    def test_datetime_round_trip(self, dt):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", ErfaDubiousYearWarning)
+            t = Time(dt)
+            assert t.datetime == dt
+            assert Time(np.datetime64(dt, "us")).jd12.tolist() == t.jd12.tolist()
