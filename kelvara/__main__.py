@@ -47,9 +47,23 @@ def time_scales() -> None:
     print("elapsed (s):", t - t[0], " TDB - TT (ms):", ((tdb[:, 0] - tt[:, 0]) + (tdb[:, 1] - tt[:, 1])) * 86400e3)
 
 
+def ellipsoids() -> None:
+    from kelvara.mathtools.ellipsoid.ellipsoid import create
+
+    wgs84 = create("WGS84")
+    paris = wgs84.pos_from_lla(np.radians(48.8584), np.radians(2.2945), 330.0)  # top of the Eiffel Tower
+    print("ECEF of the Eiffel Tower top (m):", paris)
+    lla = wgs84.lla_from_pos(paris)[0]
+    print("back to lat, lon (deg), alt (m):", np.degrees(lla["lat"]), np.degrees(lla["lon"]), lla["alt"])
+    geo = wgs84.pos_from_lla(0.0, np.radians(2.0), 35786e3)  # a geostationary satellite
+    aer = wgs84.aer_coords(geo, np.radians(48.8584), np.radians(2.2945), 330.0)[0]
+    print("seen from there: azimuth, elevation (deg), range (km):", np.degrees(aer["azimuth"]),
+          np.degrees(aer["elevation"]), aer["range"] / 1e3)
+
+
 def main() -> None:
     np.set_printoptions(precision=6, suppress=True)
-    for section in (records, time_scales, tle_and_satellite, sun_and_moon):
+    for section in (records, time_scales, tle_and_satellite, sun_and_moon, ellipsoids):
         print(f"-- {section.__name__}")
         section()
 
