@@ -479,6 +479,8 @@ class TestArithmetic:
         assert np.array_equal(shifted.iso, ["2020-01-01T00:00:00.000000", "2020-01-02T00:00:00.000000"])
         both = Time(["2020", "2021"]) + np.array([1.0, 2.0])
         assert np.allclose(both - Time(["2020", "2021"]), [1.0, 2.0], atol=1e-9)
+        left = np.array([0.0, 86400.0]) + t  # NumPy defers to Time instead of making an object array
+        assert type(left) is Time and np.array_equal(left.jd12, shifted.jd12)
         swapped = Time("2020") + np.array([60, 120], dtype=">m8[s]")
         assert list(swapped.iso) == ["2020-01-01T00:01:00.000000", "2020-01-01T00:02:00.000000"]
         with pytest.raises(ValueError):

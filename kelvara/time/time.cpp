@@ -1154,6 +1154,9 @@ void body(frame::Module&, PyObject* module) {
     frame::check_status(PyModule_AddFunctions(module, module_methods));
     reconstruct_fn = frame::getattr(module, "_reconstruct").release();
     TimeType = frame::add_type(module, &time_spec);
+    // NumPy operands defer to Time's own operators (array + t is t + array, not an object array).
+    frame::check_status(PyDict_SetItemString(TimeType->tp_dict, "__array_ufunc__", Py_None));
+    PyType_Modified(TimeType);
     DubiousYearWarning = frame::check(PyErr_NewExceptionWithDoc(
         "kelvara.time.time.ErfaDubiousYearWarning",
         "ERFA flagged a date as dubious: UTC before 1960, or later than its leap-second table can vouch for.",

@@ -308,7 +308,9 @@ inline bool fields_from_datetime64(int64_t v, Unit unit, int64_t mult, Fields& f
 
 /// TDB - TT in seconds at the geocentre. The station terms of eraDtdb are multiplied by the
 /// distances from the spin axis and the equator, both zero here, so the UT1 fraction of day
-/// they take does not change the result; we pass the TT fraction of day.
+/// they take does not change the result; we pass the fraction of day of the date given. The
+/// way back (TDB -> TT) evaluates it at the TDB date, as astropy does: the two differ by far
+/// less than a picosecond.
 inline double dtdb_geocentre(double d1, double d2) noexcept {
     double ut = std::fmod(std::fmod(d1 - 0.5, 1.0) + std::fmod(d2, 1.0), 1.0);
     if (ut < 0) ut += 1.0;
