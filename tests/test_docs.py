@@ -55,11 +55,9 @@ class TestGuide:
                 assert (page.parent / target).exists(), f"{page_id(page)} links to missing {target}"
 
 
-@pytest.mark.parametrize("page", PAGES, ids=page_id)
+@pytest.mark.parametrize("page", [p for p in PAGES if doctest_blocks(p)], ids=page_id)
 def test_interactive_examples(page):
     examples = doctest_blocks(page)
-    if not examples:
-        pytest.skip("no interactive examples")
     parser = doctest.DocTestParser()
     runner = doctest.DocTestRunner(optionflags=FLAGS)
     globs = {"__name__": "__docs__"}
@@ -75,11 +73,9 @@ def test_interactive_examples(page):
     assert not failures, "\n".join(failures)
 
 
-@pytest.mark.parametrize("page", PAGES, ids=page_id)
+@pytest.mark.parametrize("page", [p for p in PAGES if script_blocks(p)], ids=page_id)
 def test_script_examples(page):
     examples = script_blocks(page)
-    if not examples:
-        pytest.skip("no script examples")
     with np.printoptions(**PRINT_OPTIONS):
         for line, body in examples:
             code = compile("\n" * (line - 1) + body, str(page), "exec")
