@@ -582,3 +582,10 @@ class TestProperties:
             t = Time(dt)
             assert t.datetime == dt
             assert Time(np.datetime64(dt, "us")).jd12.tolist() == t.jd12.tolist()
+
+    @settings(max_examples=300, deadline=None)
+    @given(st.integers(0, 59), st.text(alphabet="0123456789", min_size=1, max_size=18))
+    def test_seconds_text_is_read_as_the_nearest_double(self, whole, digits):
+        seconds = f"{whole:02d}.{digits}"
+        t = Time(f"2021-03-04T05:06:{seconds}")
+        assert (t.jd1, t.jd2) == tuple(float(v) for v in erfa.dtf2d("UTC", 2021, 3, 4, 5, 6, float(seconds)))

@@ -335,24 +335,24 @@ void convert_str_array(Converter& c, PyArrayObject* a, double* out) {
     Py_ssize_t n = PyArray_NDIM(a) ? PyArray_DIM(a, 0) : 1;
     npy_intp stride = PyArray_NDIM(a) ? PyArray_STRIDE(a, 0) : 0;
     std::size_t width = std::size_t(PyArray_ITEMSIZE(a)) / 4;
-    std::string buf;
+    std::vector<char> buf(width + 1);
     const char* p = static_cast<const char*>(PyArray_DATA(a));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        buf.clear();
         bool ascii = true;
-        for (std::size_t k = 0; k < width; ++k) {
+        std::size_t len = 0;
+        for (; len < width; ++len) {
             uint32_t ch;
-            std::memcpy(&ch, p + i * stride + 4 * k, 4);
+            std::memcpy(&ch, p + i * stride + 4 * len, 4);
             if (ch == 0) break;
             if (ch > 127) ascii = false;
-            buf.push_back(char(ch));
+            buf[len] = char(ch);
         }
         Item item{nullptr, reinterpret_cast<PyObject*>(a), i};
         if (!ascii)
             frame::raise(PyExc_ValueError,
                          "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])",
                          item.get().get());
-        c.iso(buf.data(), buf.size(), item, out + 2 * i);
+        c.iso(buf.data(), len, item, out + 2 * i);
     }
 }
 

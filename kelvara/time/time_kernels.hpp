@@ -78,9 +78,20 @@ inline IsoError parse_iso(const char* s, std::size_t n, Fields& f) noexcept {
                 for (std::size_t i = 20; i < n; ++i)
                     if (s[i] < '0' || s[i] > '9') return IsoError::syntax;
             }
-            // from_chars rounds correctly: the seconds are the double nearest to the text.
-            auto r = std::from_chars(s + 17, s + n, f.second);
-            if (r.ec != std::errc() || r.ptr != s + n) return IsoError::syntax;
+            // The seconds are the double nearest to the text: up to 13 decimals, one correctly
+            // rounded division of two exact integers; beyond, from_chars (also correctly rounded).
+            const std::size_t decimals = n > 20 ? n - 20 : 0;
+            if (decimals <= 13) {
+                int64_t num = whole, den = 1;
+                for (std::size_t i = 20; i < n; ++i) {
+                    num = num * 10 + (s[i] - '0');
+                    den *= 10;
+                }
+                f.second = den == 1 ? double(num) : double(num) / double(den);
+            } else {
+                auto r = std::from_chars(s + 17, s + n, f.second);
+                if (r.ec != std::errc() || r.ptr != s + n) return IsoError::syntax;
+            }
         }
     }
     if (f.month < 1 || f.month > 12) return IsoError::month;
@@ -317,10 +328,54 @@ inline double dtdb_geocentre(double d1, double d2) noexcept {
     return eraDtdb(d1, d2, ut, 0.0, 0.0, 0.0);
 }
 
+/// eraUtctai with its per-day quantities (TAI-UTC at 0h and 12h of the day and at 0h of the
+/// next, the day's JD) computed by ERFA once per distinct day; the per-epoch arithmetic is
+/// ERFA's own, in its order, so results are bit-identical (the tests compare with pyerfa).
+class UtcToTai {
+public:
+    int operator()(double utc1, double utc2, double& tai1, double& tai2) noexcept {
+        const bool big1 = std::fabs(utc1) >= std::fabs(utc2);
+        const double u1 = big1 ? utc1 : utc2, u2 = big1 ? utc2 : utc1;
+        int iy, im, id;
+        double fd;
+        int j = eraJd2cal(u1, u2, &iy, &im, &id, &fd);
+        if (j) return j;
+        if (!(iy == y_ && im == m_ && id == d_)) load(u1, u2, fd, iy, im, id);
+        if (js_ < 0) return js_;
+        fd *= (ERFA_DAYSEC + dleap_) / ERFA_DAYSEC;  // undo the stretch of a day with a leap
+        fd *= (ERFA_DAYSEC + dlod_) / ERFA_DAYSEC;   // pre-1972 UTC seconds to SI seconds
+        double a2 = z1_ - u1;
+        a2 += z2_;
+        a2 += fd + dat0_ / ERFA_DAYSEC;
+        tai1 = big1 ? u1 : a2;
+        tai2 = big1 ? a2 : u1;
+        return js_;
+    }
+
+private:
+    void load(double u1, double u2, double fd, int iy, int im, int id) noexcept {
+        y_ = iy; m_ = im; d_ = id;
+        double dat12, dat24, w;
+        int iyt, imt, idt;
+        js_ = eraDat(iy, im, id, 0.0, &dat0_);
+        if (js_ >= 0) js_ = eraDat(iy, im, id, 0.5, &dat12);
+        if (js_ >= 0) js_ = eraJd2cal(u1 + 1.5, u2 - fd, &iyt, &imt, &idt, &w);
+        if (js_ >= 0) js_ = eraDat(iyt, imt, idt, 0.0, &dat24);
+        if (js_ >= 0 && eraCal2jd(iy, im, id, &z1_, &z2_)) js_ = -1;
+        if (js_ < 0) return;
+        dlod_ = 2.0 * (dat12 - dat0_);
+        dleap_ = dat24 - (dat0_ + dlod_);
+    }
+
+    int y_ = INT32_MIN, m_ = 0, d_ = 0, js_ = 0;
+    double dat0_ = 0.0, dlod_ = 0.0, dleap_ = 0.0, z1_ = 0.0, z2_ = 0.0;
+};
+
 /// One step along the chain, epoch by epoch; `in` and `out` may be the same buffer.
-inline int convert_step(Scale from, Scale to, double a1, double a2, double& b1, double& b2) noexcept {
+inline int convert_step(Scale from, Scale to, double a1, double a2, double& b1, double& b2,
+                        UtcToTai* utctai = nullptr) noexcept {
     switch (from * 4 + to) {
-    case UTC * 4 + TAI: return eraUtctai(a1, a2, &b1, &b2);
+    case UTC * 4 + TAI: return utctai ? (*utctai)(a1, a2, b1, b2) : eraUtctai(a1, a2, &b1, &b2);
     case TAI * 4 + UTC: return eraTaiutc(a1, a2, &b1, &b2);
     case TAI * 4 + TT: return eraTaitt(a1, a2, &b1, &b2);
     case TT * 4 + TAI: return eraTttai(a1, a2, &b1, &b2);
@@ -331,12 +386,13 @@ inline int convert_step(Scale from, Scale to, double a1, double a2, double& b1, 
 }
 
 /// Convert one epoch from one scale to another, step by step along the chain.
-inline int convert_one(Scale from, Scale to, double a1, double a2, double& b1, double& b2) noexcept {
+inline int convert_one(Scale from, Scale to, double a1, double a2, double& b1, double& b2,
+                       UtcToTai* utctai = nullptr) noexcept {
     int worst = 0;
     b1 = a1; b2 = a2;
     while (from != to) {
         Scale next = Scale(from < to ? from + 1 : from - 1);
-        int js = convert_step(from, next, b1, b2, b1, b2);
+        int js = convert_step(from, next, b1, b2, b1, b2, utctai);
         if (js < 0) return js;
         if (js > worst) worst = js;
         from = next;
@@ -347,8 +403,9 @@ inline int convert_one(Scale from, Scale to, double a1, double a2, double& b1, d
 /// Convert n epochs (row-major pairs) from `from` to `to`; `in` and `out` may alias.
 inline Status convert(Scale from, Scale to, const double* in, double* out, std::ptrdiff_t n) noexcept {
     Status st;
+    UtcToTai utctai;
     for (std::ptrdiff_t i = 0; i < n; ++i) {
-        int js = convert_one(from, to, in[2 * i], in[2 * i + 1], out[2 * i], out[2 * i + 1]);
+        int js = convert_one(from, to, in[2 * i], in[2 * i + 1], out[2 * i], out[2 * i + 1], &utctai);
         if (js) {
             st.merge(js, i);
             if (js < 0) return st;
