@@ -664,6 +664,19 @@ METHOD(aer_coords, 4, "r_target", "lat_obs", "lon_obs", "alt_obs")
     const Py_ssize_t n = length(r);
     RecordOut<AER> out(names.AER_dtype, shape_n(n).get(), n);
     Rows rows(r, n);
+    using Kernels = kelvara::geodesy::Kernels<EllipsoidObject>;
+    if (vt->c_aer_coords == &Kernels::c_aer_coords) {
+        // One observer for every target: its position and frame are computed once (through
+        // the table, as the kernel would), which gives the kernel's results at a fraction of
+        // its cost.
+        Kernels::Observer o(self, obs);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            double v[3];
+            rows(i, v);
+            o.aer(v, &out[i]);
+        }
+        return out.finish();
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         double v[3];
         rows(i, v);

@@ -265,27 +265,41 @@ struct Kernels {
 
     // slot 13: azimuth (clockwise from north, atan2 range), elevation and range of a target.
     static void c_aer_coords(E* self, const double* r_target, LLA obs, AER* out) noexcept {
-        const VectorOps& ops = vector_ops();
-        double r_obs[3], rho[3];
-        self->vtab->c_pos_from_lla(self, obs, r_obs);
-        ops.sub(const_cast<double*>(r_target), r_obs, rho);
-        ENU_Frame enu;
-        self->vtab->c_enu(self, SurfCoord{obs.lat, obs.lon}, &enu);
-        // The record is packed; the vector kernels get aligned copies of its axes.
-        double east[3], north[3], up_axis[3];
-        for (int i = 0; i < 3; ++i) {
-            east[i] = enu.u_east[i];
-            north[i] = enu.u_north[i];
-            up_axis[i] = enu.u_up[i];
-        }
-        const double e = ops.dot(rho, east);
-        const double n = ops.dot(rho, north);
-        const double up = ops.dot(rho, up_axis);
-        const double range = ops.norm(rho);
-        out->azimuth = std::atan2(e, n);
-        out->elevation = std::asin(up / range);
-        out->range = range;
+        Observer o(self, obs);
+        o.aer(r_target, out);
     }
+
+    /// What c_aer_coords derives from the observer alone (its position and local frame, through
+    /// the table), so that a batch seen from one observer computes it once; `aer` then does the
+    /// per-target part with the same arithmetic.
+    struct Observer {
+        double r_obs[3], east[3], north[3], up[3];
+
+        Observer(E* self, LLA obs) noexcept {
+            self->vtab->c_pos_from_lla(self, obs, r_obs);
+            ENU_Frame enu;
+            self->vtab->c_enu(self, SurfCoord{obs.lat, obs.lon}, &enu);
+            // The record is packed; the vector kernels get aligned copies of its axes.
+            for (int i = 0; i < 3; ++i) {
+                east[i] = enu.u_east[i];
+                north[i] = enu.u_north[i];
+                up[i] = enu.u_up[i];
+            }
+        }
+
+        void aer(const double* r_target, AER* out) noexcept {
+            const VectorOps& ops = vector_ops();
+            double rho[3];
+            ops.sub(const_cast<double*>(r_target), r_obs, rho);
+            const double e = ops.dot(rho, east);
+            const double n = ops.dot(rho, north);
+            const double u = ops.dot(rho, up);
+            const double range = ops.norm(rho);
+            out->azimuth = std::atan2(e, n);
+            out->elevation = std::asin(u / range);
+            out->range = range;
+        }
+    };
 
     /// The table of these kernels, in slot order.
     template <class VTable>
