@@ -1,7 +1,7 @@
 """Epochs on the UTC, TAI, TT and TDB scales, converted with ERFA."""
 
 import datetime
-from typing import Any, Iterator, Literal, Sequence, Union, overload
+from typing import Any, ClassVar, Iterator, Literal, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -18,6 +18,8 @@ class ErfaDubiousYearWarning(UserWarning): ...
 
 class Time:
     """Epochs as two-part Julian dates; a scalar or a one-dimensional array of N epochs."""
+
+    __hash__: ClassVar[None]  # type: ignore[assignment]
 
     def __new__(cls, value: _Value, format: _Format | None = None, scale: _Scale | None = None) -> "Time": ...
     @classmethod
