@@ -178,8 +178,25 @@ struct Kernels {
     static void c_pos_from_lla(E* self, LLA lla, double* r) noexcept {
         double r_surf[3], n[3];
         const SurfCoord coord{lla.lat, lla.lon};
-        self->vtab->c_surf_pos_from_surf_coord(self, coord, r_surf);
-        self->vtab->surf_normal_vector(self, coord, n);
+        const auto* vt = self->vtab;
+        if (vt->c_surf_pos_from_surf_coord == &c_surf_pos_from_surf_coord && vt->surf_normal_vector == &surf_normal_vector &&
+            vt->c_reduced_lat_from_geodetic_lat == &c_reduced_lat_from_geodetic_lat) {
+            // The slots are this file's kernels: the same arithmetic inline, with the sine and
+            // cosine of the longitude taken once for both.
+            const double a = self->Re, f = self->f;
+            const double beta = c_reduced_lat_from_geodetic_lat(self, lla.lat);
+            const double cb = std::cos(beta), cl = std::cos(lla.lon), sl = std::sin(lla.lon);
+            const double clat = std::cos(lla.lat);
+            r_surf[0] = cl * (cb * a);
+            r_surf[1] = sl * (cb * a);
+            r_surf[2] = std::sin(beta) * a * (1 - f);
+            n[0] = clat * cl;
+            n[1] = clat * sl;
+            n[2] = std::sin(lla.lat);
+        } else {
+            vt->c_surf_pos_from_surf_coord(self, coord, r_surf);
+            vt->surf_normal_vector(self, coord, n);
+        }
         for (int i = 0; i < 3; ++i) r[i] = lla.alt * n[i] + r_surf[i];
     }
 
