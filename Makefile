@@ -47,6 +47,10 @@ test: build
 bench: build
 	$(VPY) benchmarks/run.py
 
+# The property-based fuzz tests with the long hypothesis profile (thousands of calls per operation).
+fuzz: build
+	KELVARA_FUZZ=1 $(VPY) -m pytest -q -p no:cacheprovider tests/test_fuzz.py
+
 # Every extension built with AddressSanitizer and UndefinedBehaviorSanitizer into a tree of its
 # own (build/asan/tree: the Python sources and tests copied beside the instrumented modules),
 # then the whole suite run there with the sanitizer runtime preloaded.
