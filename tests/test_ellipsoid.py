@@ -416,3 +416,29 @@ class TestAssertionsDisabled:
         for line in lines[2:]:
             assert line.startswith("True "), line
         assert "IndexError" in lines[2] and lines[3] == "True ok (3,)"
+
+
+class TestProfilerEvents:
+    def test_methods_report_call_and_return(self):
+        import sys
+
+        events = []
+
+        def profiler(frame, event, arg):
+            if event in ("call", "return") and frame.f_code.co_filename.endswith("ellipsoid.cpp"):
+                events.append((event, frame.f_code.co_name))
+
+        sys.setprofile(profiler)
+        try:
+            WGS84.lla_from_pos(np.zeros((2, 3)))
+            create("grs80")
+        finally:
+            sys.setprofile(None)
+        assert ("call", "lla_from_pos") in events and ("return", "lla_from_pos") in events
+        assert events.count(("call", "create")) == 1 and ("call", "__cinit__") in events
+
+
+def test_sphere_latitude_is_nan():
+    # f = 0 makes the Newton step 0/0 from the first iteration (B = 0): NaN, as the kernel states.
+    rec = Ellipsoid(6378137.0, 0.0).lla_from_pos(np.array([4e6, 3e6, 3e6]))[0]
+    assert math.isnan(rec["lat"]) and rec["lon"] == math.atan2(3e6, 4e6)
