@@ -85,3 +85,32 @@ def test_tle_text_is_stored_as_given(line1, line2):
             assert isinstance(e, (ValueError, OverflowError))
             return
     ops.check_tle(result, line1, line2)
+
+
+def unaligned(shape, value=1.0):
+    raw = np.zeros(int(np.prod(shape)) * 8 + 1, np.uint8)[1:]
+    a = raw.view(np.float64).reshape(shape)
+    a[...] = value
+    return a
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda a: ops.frametest.view2d_rows(a),
+        lambda a: ops.linear_client.normalize_array(a),
+        lambda a: ops.setstate_body((a, a, None)),
+        lambda a: ops.unpickle_body(ops.bodies.CelestialBody, 0x428424D, (a, a, None)),
+        lambda a: ops.make_body(ops.bodies.Sun, ops.rigged(unaligned((2, 2), 2451545.0) if a.ctypes.data % 8 else np.full((2, 2), 2451545.0), 2)),
+    ],
+    ids=["view", "normalize_array", "setstate", "unpickle", "jd12"],
+)
+def test_misaligned_double_buffers_are_refused(call):
+    """Doubles are accessed in place, so a buffer whose elements straddle 8-byte boundaries is
+    refused by the buffer layer instead of being read through misaligned pointers."""
+    a = unaligned((2, 3))
+    assert a.ctypes.data % 8 and not a.flags.aligned
+    with pytest.raises(ValueError, match="not aligned"):
+        call(a)
+    # the same values in aligned memory are fine
+    call(np.array(a))

@@ -5,6 +5,7 @@
 #include "core.hpp"
 #include "pickle.hpp"
 
+#include <cstdint>
 #include <string>
 
 namespace frame {
@@ -166,6 +167,16 @@ inline void acquire(PyObject* obj, Py_buffer& v, bool writable) {
     if (PyObject_GetBuffer(obj, &v, writable ? PyBUF_RECORDS : PyBUF_RECORDS_RO) < 0) throw PyErrorSet{};
 }
 
+/// True when every element of a non-empty buffer starts on an `align`-byte boundary.
+inline bool aligned(const Py_buffer& v, std::size_t align) noexcept {
+    for (int i = 0; i < v.ndim; ++i)
+        if (v.shape[i] == 0) return true;  // no element is ever touched
+    if (reinterpret_cast<std::uintptr_t>(v.buf) % align) return false;
+    for (int i = 0; v.strides && i < v.ndim; ++i)
+        if (v.shape[i] > 1 && std::size_t(v.strides[i] < 0 ? -v.strides[i] : v.strides[i]) % align) return false;
+    return true;
+}
+
 struct BufferGuard {
     Py_buffer& v;
     bool armed = true;
@@ -208,6 +219,10 @@ inline Slice view_doubles(PyObject* obj, int ndim, bool writable = true) {
               detail::c_type_name(fmt.empty() ? '\0' : fmt[0]));
     }
     if (v.suboffsets) raise(PyExc_ValueError, "Buffer with indirect dimensions is not supported");
+    // Elements are read and written as double lvalues (at(), View), so the start and every step
+    // must keep double alignment; only a view built over an offset byte buffer lacks it.
+    if (!detail::aligned(v, alignof(double)))
+        raise(PyExc_ValueError, "Buffer is not aligned for 'double' (%zu bytes)", alignof(double));
     guard.armed = false;
     return slice_from_buffer(v);
 }
