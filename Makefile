@@ -53,7 +53,9 @@ fuzz: build
 
 # Every extension built with AddressSanitizer and UndefinedBehaviorSanitizer into a tree of its
 # own (build/asan/tree: the Python sources and tests copied beside the instrumented modules),
-# then the whole suite run there with the sanitizer runtime preloaded.
+# then the whole suite run there with the sanitizer runtime preloaded. pytest captures only
+# Python-level output there, so a sanitizer report reaches the terminal even when it aborts the
+# run; tests/asan.supp silences third-party code the tests use for reference values only.
 ASAN_TREE := build/asan/tree
 check-asan: $(VENV)/.installed | system-deps
 	mkdir -p $(ASAN_TREE)
@@ -63,8 +65,8 @@ check-asan: $(VENV)/.installed | system-deps
 	$(VENV)/bin/cmake --build build/asan
 	tar -cf - pyproject.toml README.md $$(git ls-files kelvara tests benchmarks docs examples | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
 	cd $(ASAN_TREE) && LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
-	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
-	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider
+	  ASAN_OPTIONS=detect_leaks=0:suppressions=$(abspath tests/asan.supp) UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
+	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider --capture=sys
 
 clean:
 	rm -rf build

@@ -17,6 +17,7 @@ import os
 import pickle
 import re
 import sys
+import tempfile
 import types
 import warnings
 from dataclasses import dataclass, field
@@ -56,12 +57,18 @@ settings.register_profile(
 PROFILE = settings.get_profile("fuzz" if os.environ.get("KELVARA_FUZZ") else "ci")
 
 # A call that runs longer than this is a hang: dump every thread's stack and stop the process.
+# The stacks go to a file (pytest captures stderr and would lose them when the process stops).
 HANG_SECONDS = 60.0
+HANG_LOG = os.environ.get("KELVARA_HANG_LOG") or os.path.join(tempfile.gettempdir(), "kelvara-hang.log")
+_hang_file = None
 
 
 @contextlib.contextmanager
 def watchdog(seconds: float = HANG_SECONDS):
-    faulthandler.dump_traceback_later(seconds, exit=True)
+    global _hang_file
+    if _hang_file is None:
+        _hang_file = open(HANG_LOG, "w")
+    faulthandler.dump_traceback_later(seconds, exit=True, file=_hang_file)
     try:
         yield
     finally:

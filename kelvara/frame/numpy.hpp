@@ -47,11 +47,13 @@ inline void import_numpy() {
     import_numpy_types();
 }
 
-/// True when `o` is exactly a NumPy array of native float64 (the fast path's condition).
+/// True when `o` is exactly a NumPy array of native, aligned float64 (the fast path's condition:
+/// its elements are read in place as doubles; a misaligned array takes the per-element path).
 inline bool is_float64_array(PyObject* o) noexcept {
     if (!PyArray_CheckExact(o)) return false;
-    PyArray_Descr* d = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(o));
-    return d->type_num == NPY_DOUBLE && PyArray_ISNBO(d->byteorder);
+    PyArrayObject* a = reinterpret_cast<PyArrayObject*>(o);
+    PyArray_Descr* d = PyArray_DESCR(a);
+    return d->type_num == NPY_DOUBLE && PyArray_ISNBO(d->byteorder) && PyArray_ISALIGNED(a);
 }
 
 }  // namespace frame
