@@ -3,11 +3,14 @@ from typing import Any, ClassVar
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import disjoint_base
 
 from kelvara.time.time import Time
 
 numpy: ModuleType
+__test__: dict[str, str]
 
+@disjoint_base
 class CelestialBody:
     """A body's GCRF position (m) and velocity (m/s) at the epochs of a Time."""
 
@@ -23,6 +26,7 @@ class CelestialBody:
     def __reduce_cython__(self) -> tuple[Any, ...]: ...
     def __setstate_cython__(self, __pyx_state: tuple[Any, ...]) -> None: ...
 
+@disjoint_base
 class Sun(CelestialBody):
     """The Sun seen from the Earth's centre (annual aberration applied); zero velocities."""
 
@@ -35,6 +39,7 @@ class Sun(CelestialBody):
     Re: ClassVar[float]
     def __init__(self, time: Time | None) -> None: ...
 
+@disjoint_base
 class Moon(CelestialBody):
     """The Moon's geocentric GCRS position and velocity (ERFA's Moon98 model)."""
 

@@ -1,10 +1,15 @@
 from typing import Any
 
+from typing_extensions import disjoint_base
+
 import numpy as numpy
 
 from kelvara.time.time import Time
 from kelvara.typing import DatetimeLike as DatetimeLike
 
+__test__: dict[str, str]
+
+@disjoint_base
 class Satellite:
     """Satellite() -> None"""
 

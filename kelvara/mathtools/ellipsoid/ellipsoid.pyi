@@ -8,6 +8,7 @@ from typing import Any, overload
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import disjoint_base
 
 ENU_dtype: np.dtype[np.void]
 SurfCoord_dtype: np.dtype[np.void]
@@ -15,11 +16,13 @@ LLA_dtype: np.dtype[np.void]
 GeodeticState_dtype: np.dtype[np.void]
 AER_dtype: np.dtype[np.void]
 __pyx_capi__: dict[str, Any]  # capsules: WGS84, WGS72, GRS80, create
+__test__: dict[str, str]
 
 _Float = float | int | np.floating[Any] | np.integer[Any]
 _F64 = npt.NDArray[np.float64]
 _Records = npt.NDArray[np.void]
 
+@disjoint_base
 class Ellipsoid:
     """Oblate ellipsoid of revolution: equatorial radius Re (m) and flattening f in [0, 1)."""
 

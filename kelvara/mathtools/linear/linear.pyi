@@ -8,3 +8,4 @@ from typing import Any
 
 numpy: ModuleType
 __pyx_capi__: dict[str, Any]  # capsules named by the C signature
+__test__: dict[str, str]

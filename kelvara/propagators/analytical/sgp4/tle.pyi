@@ -1,11 +1,16 @@
 from typing import Any
 
+from typing_extensions import Self, disjoint_base
+
 from kelvara.time.time import Time
 
+__test__: dict[str, str]
+
+@disjoint_base
 class TLE:
     """A Two-Line Element set: both lines, the satellite number and the epoch."""
 
-    def __init__(self, line1: str, line2: str, strict_validation: Any = True) -> None: ...
+    def __new__(cls, line1: str, line2: str, strict_validation: object = True) -> Self: ...
     @property
     def line1(self) -> str: ...
     @property
