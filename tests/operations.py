@@ -414,7 +414,13 @@ class EllipsoidSub(Ellipsoid):
     pass
 
 
-ELLIPSOIDS = [WGS84, ellipsoid.create("WGS72"), Ellipsoid(1.0, 0.0), Ellipsoid(6378137.0, 0.999), EllipsoidSub(6378137.0, 0.003)]
+# Besides proper ellipsoids, ones only `python -O` lets through: the kernels must still end
+# (the Newton iteration above all) and never raise.
+with assertions_disabled():
+    DEGENERATE = [Ellipsoid(a, f) for a, f in [(-1.0, 1.5), (1.0, 1.0), (1.0, 2.0), (np.nan, np.nan), (np.inf, 0.5),
+                                               (1e-300, 0.3), (0.0, 0.0), (1.0, -0.5), (1e308, 0.9999999)]]
+ELLIPSOIDS = [WGS84, ellipsoid.create("WGS72"), Ellipsoid(1.0, 0.0), Ellipsoid(6378137.0, 0.999),
+              EllipsoidSub(6378137.0, 0.003)] + DEGENERATE
 
 # Each ellipsoid method: its parameters, and the argument shapes of a good single and batch call.
 ELLIPSOID_METHODS = {
