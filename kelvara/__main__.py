@@ -21,7 +21,9 @@ def tle_and_satellite() -> None:
     print("TLE satno:", iss.satno, " epoch (JD, UTC):", iss.epoch.jd)
     sat = Satellite()
     sat.time = "2024-03-20T03:06:00"
-    print("Satellite time (JD, UTC):", sat.time.jd)
+    now = sat.time
+    assert now is not None
+    print("Satellite time (JD, UTC):", now.jd)
 
 
 def sun_and_moon() -> None:
