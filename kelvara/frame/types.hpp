@@ -19,6 +19,28 @@ inline PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyObject* bas
     return reinterpret_cast<PyTypeObject*>(t.release());  // the module record keeps it
 }
 
+/// Garbage-collector slots of a heap type whose one object field is `Field`: traversal visits
+/// the type and the field, clearing resets the field to None, deallocation releases it.
+template <class T, PyObject* T::*Field>
+struct OneReferenceGC {
+    static int traverse(PyObject* o, visitproc visit, void* arg) noexcept {
+        Py_VISIT(Py_TYPE(o));
+        Py_VISIT(reinterpret_cast<T*>(o)->*Field);
+        return 0;
+    }
+    static int clear(PyObject* o) noexcept {
+        Py_SETREF(reinterpret_cast<T*>(o)->*Field, Py_NewRef(Py_None));
+        return 0;
+    }
+    static void dealloc(PyObject* o) noexcept {
+        PyTypeObject* tp = Py_TYPE(o);
+        PyObject_GC_UnTrack(o);
+        Py_CLEAR(reinterpret_cast<T*>(o)->*Field);
+        tp->tp_free(o);
+        Py_DECREF(tp);
+    }
+};
+
 /// A one-item tuple of bases for add_type.
 inline Ref bases_of(PyTypeObject* base) { return Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base))); }
 

@@ -30,24 +30,7 @@ int satellite_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     return frame::guarded_status(site, [&] { frame::parse_none("__init__", args, kwargs); });
 }
 
-int satellite_traverse(PyObject* o, visitproc visit, void* arg) noexcept {
-    Py_VISIT(Py_TYPE(o));
-    Py_VISIT(reinterpret_cast<SatelliteObject*>(o)->_time);
-    return 0;
-}
-
-int satellite_clear(PyObject* o) noexcept {
-    Py_SETREF(reinterpret_cast<SatelliteObject*>(o)->_time, Py_NewRef(Py_None));
-    return 0;
-}
-
-void satellite_dealloc(PyObject* o) noexcept {
-    PyTypeObject* tp = Py_TYPE(o);
-    PyObject_GC_UnTrack(o);
-    Py_CLEAR(reinterpret_cast<SatelliteObject*>(o)->_time);
-    tp->tp_free(o);
-    Py_DECREF(tp);
-}
+using SatelliteGC = frame::OneReferenceGC<SatelliteObject, &SatelliteObject::_time>;
 
 PyObject* get_time(PyObject* o, void*) noexcept {
     static frame::Site site{"__get__", nullptr};
@@ -104,9 +87,9 @@ PyType_Slot satellite_slots[] = {
     {Py_tp_doc, const_cast<char*>("Satellite() -> None")},
     {Py_tp_new, reinterpret_cast<void*>(satellite_new)},
     {Py_tp_init, reinterpret_cast<void*>(satellite_init)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(satellite_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(satellite_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(satellite_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(SatelliteGC::dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(SatelliteGC::traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(SatelliteGC::clear)},
     {Py_tp_getset, satellite_getset},
     {Py_tp_members, satellite_members},
     {Py_tp_methods, satellite_methods},

@@ -227,24 +227,7 @@ PyObject* tle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
     return o;
 }
 
-int tle_traverse(PyObject* o, visitproc visit, void* arg) noexcept {
-    Py_VISIT(Py_TYPE(o));
-    Py_VISIT(reinterpret_cast<TLEObject*>(o)->epoch);
-    return 0;
-}
-
-int tle_clear(PyObject* o) noexcept {
-    Py_SETREF(reinterpret_cast<TLEObject*>(o)->epoch, Py_NewRef(Py_None));
-    return 0;
-}
-
-void tle_dealloc(PyObject* o) noexcept {
-    PyTypeObject* tp = Py_TYPE(o);
-    PyObject_GC_UnTrack(o);
-    Py_CLEAR(reinterpret_cast<TLEObject*>(o)->epoch);
-    tp->tp_free(o);
-    Py_DECREF(tp);
-}
+using TLEGC = frame::OneReferenceGC<TLEObject, &TLEObject::epoch>;
 
 /// A stored line as str.
 Ref line_text(const char (&line)[kelvara::tle_line_size]) {
@@ -359,9 +342,9 @@ PyMethodDef tle_methods[] = {
 PyType_Slot tle_slots[] = {
     {Py_tp_doc, const_cast<char*>(doc_TLE)},
     {Py_tp_new, reinterpret_cast<void*>(tle_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(tle_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(tle_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(tle_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(TLEGC::dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(TLEGC::traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(TLEGC::clear)},
     {Py_tp_getset, tle_getset},
     {Py_tp_members, tle_members},
     {Py_tp_methods, tle_methods},
