@@ -461,7 +461,12 @@ def ellipsoid_setattr(ell, name, value):
 
 
 def pickle_dumps(obj):
-    return pickle.dumps(obj)
+    """Pickling a type with a non-trivial allocation step must be refused with the usual text."""
+    try:
+        return pickle.dumps(obj)
+    except TypeError as e:
+        assert str(e) == PICKLE_REFUSAL, str(e)
+        raise
 
 
 # Time read-outs, operators and lookups applied to a good Time and an arbitrary second operand.
