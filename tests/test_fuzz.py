@@ -4,6 +4,7 @@ the ISO and TLE parsers, with and without assertions (as under `python -O`). A c
 documents; a crash, a hang, a SystemError (a result with an exception set, or a failure without
 one) fails the run. `make fuzz` runs the same tests with many more examples."""
 
+import sys
 import warnings
 
 import numpy as np
@@ -114,3 +115,36 @@ def test_misaligned_double_buffers_are_refused(call):
         call(a)
     # the same values in aligned memory are fine
     call(np.array(a))
+
+
+@pytest.mark.filterwarnings("ignore")
+@pytest.mark.parametrize("profiler_fails", [False, True], ids=["recording", "raising"])
+def test_profiled_calls_behave_the_same(profiler_fails):
+    """Under a profiler every fixed call gives what it gives without one, and the events of the
+    compiled entry points nest (each call event has its return event, failures included); a
+    profiler that raises changes nothing."""
+    plan = [(op, args, kwargs) for op in OPS for args, kwargs in ops.cases(op)]
+    expected = [ops.run_case(*p) for p in plan]
+    stack, unbalanced = [], []
+
+    def profiler(frame, event, arg):
+        if not frame.f_code.co_filename.endswith(".cpp"):
+            return
+        if event == "call":
+            stack.append(frame.f_code.co_name)
+        elif event == "return":
+            if not stack or stack.pop() != frame.f_code.co_name:
+                unbalanced.append(frame.f_code.co_name)
+        if profiler_fails:
+            raise RuntimeError("profiler")
+
+    got = []
+    sys.setprofile(profiler)
+    try:
+        for p in plan:
+            got.append(ops.run_case(*p))
+    finally:
+        sys.setprofile(None)
+    assert got == expected
+    if not profiler_fails:
+        assert stack == [] and unbalanced == []
