@@ -358,7 +358,11 @@ def call_args(draw, names: tuple[str, ...], value) -> tuple[tuple, dict]:
 # --- the table ---------------------------------------------------------------------------------
 
 PICKLE_REFUSAL = "no default __reduce__ due to non-trivial __cinit__"
-BASIC = (TypeError, ValueError, AssertionError, AttributeError, IndexError, OverflowError, BufferError, Boom)
+# What the modules document, plus what an argument's own indexing or buffer export may raise and
+# the module passes on unchanged (BufferError from a read-only exporter, NotImplementedError from
+# indexing a multi-dimensional memoryview, Boom from the hostile objects).
+BASIC = (TypeError, ValueError, AssertionError, AttributeError, IndexError, OverflowError, BufferError,
+         NotImplementedError, Boom)
 
 
 @dataclass
