@@ -37,8 +37,11 @@ from kelvara.propagators.analytical.sgp4 import tle as tle_module
 from kelvara.satellite import satellite
 from kelvara.time import time as time_module
 
+import bodies_client
+import ellipsoid_client
 import frametest
 import linear_client
+import tle_client
 
 Time = time_module.Time
 Ellipsoid = ellipsoid.Ellipsoid
@@ -381,7 +384,7 @@ class Op:
     def module(self) -> str:
         """The module under test, for grouping."""
         head = self.name.replace("del ", "").split(".")[0].rstrip("=")
-        return {"Ellipsoid": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle", "Satellite": "satellite",
+        return {"Ellipsoid": "ellipsoid", "create (C)": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle", "Satellite": "satellite",
                 "linear": "linear", "frame": "frame"}.get(head, "bodies")
 
 
@@ -639,6 +642,18 @@ MOON2 = bodies.Moon(T2)
 R2 = np.array([[3.0, 0, 4], [1, 2, 2]])
 
 
+def reparse_tle(raw):
+    """parse_line1 through the C-level method table over raw bytes written into line 1."""
+    t = tle_module.TLE(TLE_LINE1, TLE_LINE2)
+    tle_client.reparse(t, raw)
+    return (t.satno, t.epoch.jd12)
+
+
+def moon_state(time, r, v):
+    bodies_client.moon_state(MOON2, time, r, v)
+    return r, v
+
+
 def linear_call(name):
     return lambda *a, **k: getattr(linear_client, name)(*a, **k)
 
@@ -730,6 +745,19 @@ def build_ops() -> list[Op]:
            raises=(TypeError, AttributeError), cases=[((SUN2,),), ((bodies.CelestialBody(T2),),)]),
         Op("Sun.pickle", pickle_dumps, st.sampled_from([SUN2, MOON2]).map(lambda b: ((b,), {})), raises=(TypeError,),
            cases=[((SUN2,),), ((MOON2,),)]),
+        # C-level method tables and functions, through the test client extensions
+        Op("Sun.calculate_position", lambda t: bodies_client.sun_position(SUN2, t), st.tuples(body_times).map(lambda a: (a, {})),
+           cases=[((T2,),), ((None,),), ((rigged(np.zeros((3, 2)), 2),),), ((rigged(np.zeros((1, 2)), 3),),)]),
+        Op("Moon.calculate_state_GCRF", moon_state, st.tuples(body_times, float_arrays(), float_arrays()).map(lambda a: (a, {})),
+           cases=[((T2, np.zeros((2, 3)), np.zeros((2, 3))),), ((T2, np.zeros((2, 2)), np.zeros((2, 3))),),
+                  ((T2, np.zeros((1, 3)), np.zeros((2, 3))),), ((T2, np.zeros((2, 3)), np.zeros((0, 3))),),
+                  ((None, np.zeros((2, 3)), np.zeros((2, 3))),)]),
+        Op("TLE.parse_line1", reparse_tle,
+           st.tuples(st.one_of(st.binary(max_size=72), tle_lines().map(lambda s: s.encode("utf-8", "replace")[:70]))).map(lambda a: (a, {})),
+           raises=(ValueError, OverflowError, time_module.ErfaDubiousYearWarning),
+           cases=[((b"",),), ((b"\xff" * 70,),), ((b"1 " + b"9" * 68,),), ((TLE_LINE1[:32].encode(),),), ((b"x" * 71,),)]),
+        Op("create (C)", ellipsoid_client.c_create, st.tuples(st.one_of(texts, scalars)).map(lambda a: (a, {})),
+           raises=(TypeError, KeyError), cases=[(("WGS72",),), (("nope",),), ((b"wgs84",),), ((None,),)]),
         # linear, through its test client
         Op("linear.norm_array", linear_call("norm_array"), st.tuples(st.one_of(float_arrays(), arrays(), values)).map(lambda a: (a, {})),
            cases=[((R2,),), ((np.zeros((0, 3)),),), ((R2[:, :2],),), ((np.zeros(3),),), ((R2.T,),)]),
