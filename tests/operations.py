@@ -55,7 +55,7 @@ settings.register_profile(
     suppress_health_check=list(HealthCheck),
 )
 settings.register_profile(
-    "fuzz", max_examples=3000, deadline=None, suppress_health_check=list(HealthCheck),
+    "fuzz", max_examples=3000, deadline=None, database=None, suppress_health_check=list(HealthCheck),
 )
 PROFILE = settings.get_profile("fuzz" if os.environ.get("KELVARA_FUZZ") else "ci")
 
@@ -191,6 +191,17 @@ shapes = st.one_of(
 )
 
 
+class Liar(np.ndarray):
+    """An array whose `shape` claims ten times the rows it holds (its repr tells the truth)."""
+
+    @property
+    def shape(self):
+        return (10 * len(self),) + np.asarray(self).shape[1:]
+
+    def __repr__(self):
+        return f"Liar({np.asarray(self)!r})"
+
+
 def relayout(a: np.ndarray, how: str) -> Any:
     """The same values in another memory layout or container."""
     if how == "fortran":
@@ -216,7 +227,7 @@ def relayout(a: np.ndarray, how: str) -> Any:
     if how == "list":
         return a.tolist()
     if how == "liar":  # an array subclass whose shape attributes claim ten times the rows
-        return a.view(type("Liar", (np.ndarray,), {"shape": property(lambda self: (10 * len(self),) + np.asarray(self).shape[1:]) if a.ndim else property(lambda self: ())}))
+        return a.view(Liar if a.ndim else np.ndarray)
     if how == "memoryview" and a.dtype.isnative and a.dtype.kind in "fiub" and a.flags.c_contiguous:
         return memoryview(a)
     if how == "unaligned" and a.dtype == np.float64:
