@@ -101,18 +101,6 @@ inline R translate(R fail, F&& body) noexcept {
     return fail;
 }
 
-/// Runs a callable when the scope ends (cleanup on every path).
-template <class F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-    ~ScopeExit() { f_(); }
-private:
-    F f_;
-};
-
 /// Saves the pending exception (if any) and restores it when the scope ends.
 class ErrorStash {
 public:
