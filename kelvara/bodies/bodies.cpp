@@ -352,20 +352,26 @@ frame::Slice sun_calculate_position(SunObject*, PyObject* time) noexcept {
     });
 }
 
+/// Allocation steps that Sun and Moon share: a bare body, the argument checked, and `time`
+/// stored. The caller attaches its method table and fills the states.
+std::pair<frame::Ref, PyObject*> allocate_body(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    frame::Ref self = frame::Ref::steal(celestial_new(type, args, kwargs));
+    auto [time] = frame::parse(sig_cinit, args, kwargs);
+    check_time(time);
+    auto* b = reinterpret_cast<CelestialBodyObject*>(self.get());
+    Py_SETREF(b->time, Py_NewRef(time));
+    return {std::move(self), time};
+}
+
 SunVTable sun_vtable{sun_calculate_position};
 
 PyObject* sun_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static frame::Site site{"__cinit__", nullptr};
     return frame::guarded(site, [&] {
-        frame::Ref self = frame::Ref::steal(celestial_new(type, args, kwargs));
+        auto [self, time] = allocate_body(type, args, kwargs);
         auto* sun = reinterpret_cast<SunObject*>(self.get());
         sun->vtab = &sun_vtable;
-        auto [time] = frame::parse(sig_cinit, args, kwargs);
-        check_time(time);
         CelestialBodyObject* b = &sun->base;
-        PyObject* old = b->time;
-        b->time = Py_NewRef(time);
-        Py_DECREF(old);
         frame::Slice r = sun->vtab->calculate_position(sun, time);
         check_result(r);
         store(b->_r_GCRF, r);
@@ -411,15 +417,10 @@ MoonVTable moon_vtable{moon_calculate_state_GCRF};
 PyObject* moon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static frame::Site site{"__cinit__", nullptr};
     return frame::guarded(site, [&] {
-        frame::Ref self = frame::Ref::steal(celestial_new(type, args, kwargs));
+        auto [self, time] = allocate_body(type, args, kwargs);
         auto* moon = reinterpret_cast<MoonObject*>(self.get());
         moon->vtab = &moon_vtable;
-        auto [time] = frame::parse(sig_cinit, args, kwargs);
-        check_time(time);
         CelestialBodyObject* b = &moon->base;
-        PyObject* old = b->time;
-        b->time = Py_NewRef(time);
-        Py_DECREF(old);
         frame::Ref size = frame::getattr(time, names.size);
         frame::Ref r = zeros_n3(size.get());
         store(b->_r_GCRF, frame::view2d(r.get(), true));
