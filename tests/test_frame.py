@@ -378,3 +378,38 @@ def test_every_module_exports_only_its_init():
         symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
         name = os.path.basename(lib).split(".")[0]
         assert symbols == [f"PyInit_{name}"], (lib, symbols)
+
+
+class TestThreadPool:
+    """The shared pool: every index visited exactly once, whatever the size, grain and thread count."""
+
+    @pytest.mark.parametrize("threads", [1, 2, 3, 7])
+    def test_every_index_once(self, threads):
+        import kelvara._threads as pool
+        before = pool.get_num_threads()
+        pool.set_num_threads(threads)
+        try:
+            for n, grain in [(0, 1), (1, 1), (5, 1), (1000, 7), (100_003, 64), (20, 100)]:
+                assert ft.pool_visits(n, grain) == [1] * n
+        finally:
+            pool.set_num_threads(before)
+
+    def test_concurrent_callers_and_fork(self):
+        import os
+        import threading
+        results = []
+        threads = [threading.Thread(target=lambda: results.append(ft.pool_visits(50_000, 16))) for _ in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert all(r == [1] * 50_000 for r in results) and len(results) == 4
+        pid = os.fork()
+        if pid == 0:  # the child gets a pool of its own
+            os._exit(0 if ft.pool_visits(10_000, 8) == [1] * 10_000 else 1)
+        assert os.waitpid(pid, 0)[1] == 0
+
+    def test_bad_size(self):
+        import kelvara._threads as pool
+        with pytest.raises(ValueError, match="between 1 and 1024"):
+            pool.set_num_threads(0)

@@ -2,6 +2,10 @@
 // message, table and view the modules rely on.
 #include "kelvara/frame/frame.hpp"
 #include "kelvara/frame/numpy.hpp"
+#include "kelvara/frame/threads.hpp"
+
+#include <atomic>
+#include <vector>
 #include "kelvara/datamodel/records.hpp"
 
 namespace {
@@ -235,8 +239,30 @@ PyObject* profiled(PyObject*, PyObject* arg) {
     });
 }
 
+/// Run parallel_for over n items (lock released) and return how often each index was visited.
+PyObject* pool_visits(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    static frame::Site site{"pool_visits", nullptr};
+    return frame::guarded(site, [&] {
+        if (nargs != 2) frame::raise(PyExc_TypeError, "pool_visits(n, grain)");
+        Py_ssize_t n = PyLong_AsSsize_t(args[0]), grain = PyLong_AsSsize_t(args[1]);
+        if (PyErr_Occurred()) throw frame::PyErrorSet{};
+        frame::threads::bind();
+        std::vector<std::atomic<int>> seen(n);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(n, grain, [&](Py_ssize_t b, Py_ssize_t e) {
+                for (Py_ssize_t i = b; i < e; ++i) seen[i].fetch_add(1);
+            });
+        }
+        frame::Ref out = frame::Ref::steal(PyList_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(out.get(), i, PyLong_FromLong(seen[i].load()));
+        return out;
+    });
+}
+
 PyMethodDef methods[] = {
     {"three", reinterpret_cast<PyCFunction>(three), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"pool_visits", reinterpret_cast<PyCFunction>(pool_visits), METH_FASTCALL, nullptr},
     {"one", reinterpret_cast<PyCFunction>(one), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"three_dict", reinterpret_cast<PyCFunction>(three_dict), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"typed", reinterpret_cast<PyCFunction>(typed), METH_FASTCALL, nullptr},

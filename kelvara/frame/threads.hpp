@@ -1,0 +1,84 @@
+// The one thread pool of the process. It lives in the `kelvara._threads` module, which owns
+// the worker threads; every other module binds its C table at exec time and hands it index
+// ranges of pure C++ work (kernels only: no interpreter state, no exceptions).
+//
+//   frame::threads::bind();                                   // in the module's exec body
+//   { frame::Unlocked nogil;                                  // release the lock around the loop
+//     frame::threads::parallel_for(n, 4096, [&](Py_ssize_t b, Py_ssize_t e) { ... }); }
+//
+// The caller's thread takes part in the work. A call made while the pool is busy (another
+// Python thread, or a nested call from inside a task) runs inline on the calling thread, so
+// parallel_for never waits for another parallel_for and never deadlocks.
+#pragma once
+
+#include "capi.hpp"
+
+#include <cstddef>
+#include <type_traits>
+
+namespace frame {
+
+/// Releases the interpreter lock for the scope (Py_BEGIN/END_ALLOW_THREADS as an object).
+class Unlocked {
+public:
+    Unlocked() noexcept : state_(PyEval_SaveThread()) {}
+    ~Unlocked() { PyEval_RestoreThread(state_); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+private:
+    PyThreadState* state_;
+};
+
+namespace threads {
+
+/// A task over the index range [begin, end); `ctx` is the caller's closure.
+using Task = void (*)(void* ctx, Py_ssize_t begin, Py_ssize_t end) noexcept;
+
+/// The C table published by `kelvara._threads` as `__pyx_capi__["table"]`.
+struct Table {
+    unsigned version;
+    /// Run `task` over [0, n) in chunks of at least `grain` items; returns when all are done.
+    void (*run)(Py_ssize_t n, Py_ssize_t grain, Task task, void* ctx) noexcept;
+    /// The number of threads a large loop is spread over (the caller's included).
+    int (*count)() noexcept;
+};
+
+inline constexpr const char* table_signature = "struct kelvara::threads::Table v1";
+
+namespace detail {
+inline const Table*& bound() noexcept {
+    static const Table* t = nullptr;
+    return t;
+}
+}  // namespace detail
+
+/// Bind the pool's table (with the interpreter lock held; once per module, at exec).
+inline void bind() {
+    if (detail::bound()) return;
+    detail::bound() = import_variable<const Table>("kelvara._threads", "table", table_signature);
+}
+
+/// Threads a large loop is spread over; 1 before `bind`.
+inline int count() noexcept {
+    const Table* t = detail::bound();
+    return t ? t->count() : 1;
+}
+
+/// Run `fn(begin, end)` over [0, n) in chunks of at least `grain` items, spread over the pool
+/// when n is large enough to pay for it. `fn` must be noexcept in spirit: it runs on worker
+/// threads, without the interpreter lock, and must not throw.
+template <class F>
+inline void parallel_for(Py_ssize_t n, Py_ssize_t grain, F&& fn) noexcept {
+    if (n <= 0) return;
+    const Table* t = detail::bound();
+    if (!t || n <= grain) {
+        fn(Py_ssize_t(0), n);
+        return;
+    }
+    using Fn = std::remove_reference_t<F>;
+    t->run(n, grain, [](void* ctx, Py_ssize_t b, Py_ssize_t e) noexcept { (*static_cast<Fn*>(ctx))(b, e); },
+           const_cast<void*>(static_cast<const void*>(&fn)));
+}
+
+}  // namespace threads
+}  // namespace frame
