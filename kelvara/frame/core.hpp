@@ -84,6 +84,12 @@ inline double to_double(PyObject* o) {
     return v;
 }
 
+/// Poll for signals once every 65536 items of a long loop run with the lock held: a pending
+/// KeyboardInterrupt (or a signal handler's exception) unwinds to the boundary.
+inline void poll_signals(Py_ssize_t i) {
+    if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyErrorSet{};
+}
+
 /// Run `body` translating C++ failures into a set Python exception; `fail` is the failure value.
 template <class R, class F>
 inline R translate(R fail, F&& body) noexcept {

@@ -1,11 +1,10 @@
 // C-level record of kelvara.time.time.Time, for extension modules that bind the type with
-// frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject)).
+// kelvara::import_time_type().
 // No C-level field is meant to be read by clients: everything goes through Python attributes.
 // The record is padded to a fixed 280 bytes so that it can grow without breaking importers.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "../frame/capi.hpp"
 
 namespace kelvara {
 
@@ -24,5 +23,10 @@ struct TimeObject {
 };
 
 static_assert(sizeof(TimeObject) == 280, "the Time record is 280 bytes");
+
+/// Import kelvara.time.time.Time, checked against this record's size (a new reference).
+inline PyTypeObject* import_time_type() {
+    return frame::import_type("kelvara.time.time", "Time", sizeof(TimeObject));
+}
 
 }  // namespace kelvara
