@@ -171,7 +171,8 @@ class TestLeapSeconds:
 
 class TestEop:
     @pytest.fixture(scope="class")
-    def astropy_ut1(self):
+    @classmethod
+    def astropy_ut1(cls):
         from astropy.time import Time as AstropyTime
         from astropy.utils import iers as astropy_iers
 
@@ -274,7 +275,7 @@ class TestRoundTrips:
 
 class TestGaps:
     def test_unix_inverts_format_unix_and_counts_as_numpy(self):
-        x = np.concatenate([np.random.default_rng(6).uniform(-3e8, 2.5e9, 5000), [0.0, 1483228800.0, 1483228799.5]])
+        x = np.concatenate([np.random.default_rng(6).uniform(-3e8, 1.8e9, 5000), [0.0, 1483228800.0, 1483228799.5]])
         t = Time(x, format="unix")
         assert np.array_equal(t.unix, x)
         assert np.array_equal(t.tt.unix, x)
