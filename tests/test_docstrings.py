@@ -21,6 +21,7 @@ MODULES = [
     "kelvara.propagators.analytical.sgp4.tle",
     "kelvara.satellite.satellite",
     "kelvara.time.time",
+    "kelvara.time.iers",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # NumPy's defaults, stated so that a test that changed them cannot leak into the printed arrays
@@ -80,7 +81,7 @@ def public_without_examples(module_name):
         member = qualname.rsplit(".", 1)[-1]
         if qualname == module_name or qualname in WITHOUT_EXAMPLES or member.startswith("_"):
             continue
-        if "\nExamples\n--------\n" not in doc:
+        if "\nExamples\n--------\n" not in inspect.cleandoc(doc):  # Python docstrings are indented
             missing.append(qualname)
     return missing
 
