@@ -214,6 +214,18 @@ class TestEop:
         expected = pairs(*erfa.ut1utc(ut1[:, 0], ut1[:, 1], dut1))
         assert np.array_equal(Time.from_jd12(ut1, "ut1").utc.jd12, expected)
 
+    def test_ut1_with_dut1_given(self):
+        dut1 = np.array([-0.4399619, 0.4, 0.1])
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", ErfaDubiousYearWarning)
+            t = Time(["2004-04-06T07:51:28.386009", "2016-12-31T23:59:60.5", "1950-01-01"])
+            ut1 = iers.ut1(t, dut1)
+        assert np.array_equal(ut1.jd12, pairs(*erfa.utcut1(t.jd1, t.jd2, dut1)))
+        assert ut1.scale == "ut1" and np.array_equal(ut1.utc.jd12, t.jd12)
+        assert np.array_equal(iers.ut1(t[:2], iers.eop(t[:2])[0]).jd12, t[:2].ut1.jd12)
+        with pytest.raises(ValueError, match="one per epoch"):
+            iers.ut1(t, [0.1, 0.2])
+
     def test_eop_values_shapes_and_units(self):
         from astropy.utils import iers as astropy_iers
 

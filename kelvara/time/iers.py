@@ -30,6 +30,7 @@ __all__ = [
     "leap_seconds_expire",
     "load_eop",
     "load_leap_seconds",
+    "ut1",
 ]
 
 
@@ -193,6 +194,34 @@ def eop(t: Time) -> tuple[Any, Any, Any]:
     (0.0088, True)
     """
     return _time._eop(t)
+
+
+def ut1(t: Time, dut1: Any) -> Time:
+    """The epochs of a Time on UT1 with UT1-UTC given, instead of taken from the data in force.
+
+    For reproducing a published example, or for an Earth orientation series of your own.
+    ``t.ut1`` is ``ut1(t, eop(t)[0])``, bit for bit.
+
+    Parameters
+    ----------
+    t : Time
+        Epochs on any scale.
+    dut1 : float or array_like
+        UT1-UTC in seconds: one value, or one per epoch.
+
+    Returns
+    -------
+    Time
+        On the 'ut1' scale; its ``.utc`` gives back the UTC epochs exactly.
+
+    Examples
+    --------
+    >>> from kelvara.time import iers
+    >>> from kelvara.time.time import Time
+    >>> iers.ut1(Time("2004-04-06T07:51:28.386009"), -0.4399619).iso
+    '2004-04-06T07:51:27.946047'
+    """
+    return _time._ut1(t, dut1)
 
 
 def _package_file(name: str) -> str | None:

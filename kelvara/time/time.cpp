@@ -472,6 +472,55 @@ PyObject* time_eop(PyObject*, PyObject* t) noexcept {
     });
 }
 
+/// _ut1(t, dut1): the epochs of a Time on UT1 with UT1-UTC given (seconds, one value or one per
+/// epoch) instead of interpolated: eraUtcut1 on kelvara's leap-second table.
+PyObject* time_ut1_given(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"ut1", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        static const frame::Signature<2> sig{"ut1", {"t", "dut1"}};
+        auto [t, dut1_obj] = frame::parse(sig, args, nargsf, kwnames);
+        if (!is_time(t)) frame::raise(PyExc_TypeError, "ut1() takes a Time, got %.200s", Py_TYPE(t)->tp_name);
+        Ref utc = on_scale(t, tk::UTC);
+        TimeObject* u = as_time(utc.get());
+        Ref arr = Ref::steal(PyArray_FROM_OTF(dut1_obj, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+        const Py_ssize_t nd = PyArray_SIZE(a);
+        if (PyArray_NDIM(a) > 1 || (nd != 1 && nd != u->size))
+            frame::raise(PyExc_ValueError, "dut1 must be one value or one per epoch (%zd), got shape %R", u->size,
+                         frame::getattr(arr.get(), "shape").get());
+        const double* dut1 = static_cast<const double*>(PyArray_DATA(a));
+        tt::Tables tables;
+        tk::UtcToTai utctai(*tables.leap);
+        Ref r = new_time(Py_TYPE(t), tk::UT1, u->size, u->isscalar);
+        TimeObject* o = as_time(r.get());
+        tt::FirstDate dubious;
+        for (Py_ssize_t i = 0; i < u->size; ++i) {
+            frame::poll_signals(i);
+            const double d = dut1[nd == 1 ? 0 : i];
+            if (!std::isfinite(d)) frame::raise(PyExc_ValueError, "dut1 holds a value that is not finite");
+            double t1, t2;
+            int js = utctai(u->data[2 * i], u->data[2 * i + 1], t1, t2);
+            if (js < 0) {
+                Ref jd = frame::as_float(u->data[2 * i] + u->data[2 * i + 1]);
+                frame::raise(PyExc_ValueError, "cannot convert Julian date %R (utc) to ut1", jd.get());
+            }
+            if (js & tk::dubious_bit) dubious.note(tt::utc_date(tables, tk::UTC, u->data[2 * i], u->data[2 * i + 1]));
+            eraTaiut1(t1, t2, d - utctai.dat0(), &o->data[2 * i], &o->data[2 * i + 1]);
+        }
+        // the UTC epochs they came from, so that .utc returns them as they were
+        o->origin_scale = int(tk::UTC) + 1;
+        if (u->isscalar) {
+            o->origin_pair[0] = u->data[0];
+            o->origin_pair[1] = u->data[1];
+        } else {
+            o->origin = Py_NewRef(u->jd12);
+        }
+        seal(r.get());
+        if (dubious.set) tt::warn_dubious(*tables.leap, dubious.y, dubious.m, dubious.d);
+        return r;
+    });
+}
+
 template <class F>
 constexpr PyCFunction fastcall(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -479,6 +528,8 @@ constexpr PyCFunction fastcall(F f) {
 
 PyMethodDef module_methods[] = {
     {"_eop", time_eop, METH_O, "_eop(t)\n--\n\nUT1-UTC (s), xp and yp (rad) at the epochs of a Time."},
+    {"_ut1", fastcall(time_ut1_given), METH_FASTCALL | METH_KEYWORDS,
+     "_ut1(t, dut1)\n--\n\nThe epochs of a Time on UT1 with UT1-UTC given."},
     {"_set_leap_seconds", fastcall(kelvara::iersmethods::set_leap_seconds), METH_FASTCALL | METH_KEYWORDS,
      "_set_leap_seconds(data, name, if_later)\n--\n\nPut a leap-second table read from bytes in force."},
     {"_leap_seconds", kelvara::iersmethods::leap_seconds, METH_NOARGS,
