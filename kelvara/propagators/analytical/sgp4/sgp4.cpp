@@ -258,12 +258,14 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
                                                     job.r + 3 * i, job.v + 3 * i));
         return;
     }
+    // A run of times of one satellite resumes the resonance integrator from time to time.
     const Py_ssize_t nt = t.n;
     Py_ssize_t i = b / nt, j = b % nt;
+    k::Integrator resume;
     for (Py_ssize_t p = b; p < e; ++p) {
         const k::Satrec& s = job.sats[i];
-        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p));
-        if (++j == nt) { j = 0; ++i; }
+        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p, &resume));
+        if (++j == nt) { j = 0; ++i; resume = k::Integrator{}; }
     }
 }
 

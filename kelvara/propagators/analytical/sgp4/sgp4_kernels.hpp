@@ -126,6 +126,16 @@ struct Satrec {
 
 static_assert(std::is_trivially_copyable_v<Satrec>, "Satrec is copied by value between modules");
 
+/// Where the resonance integrator of one satellite stopped: a caller that propagates the same
+/// satellite at a run of times passes one of these to resume instead of restarting from the
+/// epoch. Resuming takes exactly the steps a restart would (the steps are fixed 720-minute
+/// nodes from the epoch), so results are the same to the bit.
+struct Integrator {
+    double atime = 0.0;  // minutes from epoch of the last node reached (0: at the epoch)
+    double xli = 0.0;    // resonant mean longitude there
+    double xni = 0.0;    // mean motion there
+};
+
 /// Greenwich mean sidereal angle (IAU 1982) of a UT1 Julian date, in [0, 2 pi).
 inline double gmst82(double jdut1) noexcept {
     double tut1 = (jdut1 - 2451545.0) / 36525.0;
@@ -475,7 +485,7 @@ inline void lunar_solar_periodics(const Satrec& s, double t, double& ep, double&
 /// Deep-space secular effects and the resonance integration (the "dspace" step): updates the
 /// mean elements to time `t` (minutes) in place.
 inline void deep_space_secular(const Satrec& s, double t, double& em, double& argpm, double& inclm, double& mm,
-                               double& nodem, double& nm) noexcept {
+                               double& nodem, double& nm, Integrator* resume) noexcept {
     constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
     constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998, g52 = 1.0508330, g54 = 4.4108898;
     constexpr double stepp = 720.0, stepn = -720.0, step2 = 259200.0;
@@ -491,6 +501,12 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
     // Euler-Maclaurin integration of the resonant mean longitude and mean motion in fixed steps
     // of 720 minutes from the epoch, then a Taylor step to t.
     double atime = 0.0, xni = s.no_unkozai, xli = s.xlamo;
+    // Resume from the last node when it lies between the epoch and t (same direction).
+    if (resume && resume->atime != 0.0 && t * resume->atime > 0.0 && std::fabs(t) >= std::fabs(resume->atime)) {
+        atime = resume->atime;
+        xni = resume->xni;
+        xli = resume->xli;
+    }
     const double delt = t > 0.0 ? stepp : stepn;
     double xndt, xldot, xnddt, ft;
     for (;;) {
@@ -526,6 +542,11 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
         xni = xni + xndt * delt + xnddt * step2;
         atime = atime + delt;
     }
+    if (resume) {
+        resume->atime = atime;
+        resume->xli = xli;
+        resume->xni = xni;
+    }
     nm = xni + xndt * ft + xnddt * ft * ft * 0.5;
     const double xl = xli + xldot * ft + xndt * ft * ft * 0.5;
     if (s.irez != 1)
@@ -546,7 +567,8 @@ inline int fail(int code, double r[3], double v[3]) noexcept {
 
 /// Position (m) and velocity (m/s) in TEME at `t` minutes from the epoch; returns the error
 /// code (see the top of this file). Codes 1 to 5 leave NaN in r and v; code 6 keeps the state.
-inline int propagate(const Satrec& s, double t, double r[3], double v[3]) noexcept {
+/// `resume` (optional, one per satellite) carries the resonance integrator between calls.
+inline int propagate(const Satrec& s, double t, double r[3], double v[3], Integrator* resume = nullptr) noexcept {
     constexpr double x2o3 = 2.0 / 3.0;
     constexpr double temp4 = 1.5e-12;
 
@@ -577,7 +599,7 @@ inline int propagate(const Satrec& s, double t, double r[3], double v[3]) noexce
     double nm = s.no_unkozai;
     double em = s.ecco;
     double inclm = s.inclo;
-    if (s.deep) detail::deep_space_secular(s, t, em, argpm, inclm, mm, nodem, nm);
+    if (s.deep) detail::deep_space_secular(s, t, em, argpm, inclm, mm, nodem, nm, resume);
 
     if (!(nm > 0.0)) return detail::fail(2, r, v);
     const double am = std::pow(s.xke / nm, x2o3) * tempa * tempa;
