@@ -233,7 +233,7 @@ Times read_times(const char* fname, PyObject* t, PyObject* minutes) {
 // The loop: satellites x times (grid) or satellite i at time i (pairwise), without the lock.
 
 struct Job {
-    const k::Satrec* sats;
+    const k::Satrec* const* sats;
     Py_ssize_t nsat;
     const Times* times;
     bool pairwise;
@@ -254,7 +254,7 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
     if (job.pairwise) {
         const bool broadcast = t.n == 1;
         for (Py_ssize_t i = b; i < e; ++i)
-            job.code[i] = std::uint8_t(k::propagate(job.sats[i], minutes_since(job.sats[i], t, broadcast ? 0 : i),
+            job.code[i] = std::uint8_t(k::propagate(*job.sats[i], minutes_since(*job.sats[i], t, broadcast ? 0 : i),
                                                     job.r + 3 * i, job.v + 3 * i));
         return;
     }
@@ -263,7 +263,7 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
     Py_ssize_t i = b / nt, j = b % nt;
     k::Integrator resume;
     for (Py_ssize_t p = b; p < e; ++p) {
-        const k::Satrec& s = job.sats[i];
+        const k::Satrec& s = *job.sats[i];
         job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p, &resume));
         if (++j == nt) { j = 0; ++i; resume = k::Integrator{}; }
     }
@@ -313,7 +313,8 @@ Ref result_tuple(Outputs& o, bool scalar_code) {
 /// One satellite at every time: shapes t + (3,), t.
 Ref propagate_one(const k::Satrec& sat, const Times& times) {
     Outputs o = allocate(times.ndim, times.dims);
-    Job job{&sat, 1, &times, false, data_of<double>(o.r), data_of<double>(o.v), data_of<std::uint8_t>(o.code)};
+    const k::Satrec* one = &sat;
+    Job job{&one, 1, &times, false, data_of<double>(o.r), data_of<double>(o.v), data_of<std::uint8_t>(o.code)};
     run(job, times.n);
     return result_tuple(o, times.ndim == 0);
 }
@@ -333,8 +334,14 @@ PyObject* elements_propagate(PyObject* self, PyObject* const* args, Py_ssize_t n
     });
 }
 
-/// Satrecs of a sequence of Elements (copied: the sequence may change once the lock is gone).
-std::vector<k::Satrec> collect(PyObject* elements) {
+/// The satellites of a sequence of Elements, each held by a reference for the length of the call
+/// (the sequence itself may change once the lock is released; the records never do).
+struct Satellites {
+    std::vector<Ref> owners;
+    std::vector<const k::Satrec*> sats;
+};
+
+Satellites collect(PyObject* elements) {
     Ref seq = Ref::steal_or_null(PySequence_Fast(elements, ""));
     if (!seq) {
         PyErr_Clear();
@@ -342,15 +349,18 @@ std::vector<k::Satrec> collect(PyObject* elements) {
                      Py_TYPE(elements)->tp_name);
     }
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-    std::vector<k::Satrec> sats(static_cast<std::size_t>(n));
+    Satellites out;
+    out.owners.reserve(std::size_t(n));
+    out.sats.reserve(std::size_t(n));
     PyObject** items = PySequence_Fast_ITEMS(seq.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (!PyObject_TypeCheck(items[i], elements_type))
             frame::raise(PyExc_TypeError, "propagate() argument 'elements' must hold Elements; item %zd is %.200s", i,
                          Py_TYPE(items[i])->tp_name);
-        sats[std::size_t(i)] = as_elements(items[i])->sat;
+        out.owners.push_back(Ref::borrow(items[i]));
+        out.sats.push_back(&as_elements(items[i])->sat);
     }
-    return sats;
+    return out;
 }
 
 const frame::Signature<4> sig_propagate{"propagate", {"elements", "t", "minutes", "pairwise"}, 1};
@@ -369,7 +379,8 @@ PyObject* module_propagate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, 
             Times times = read_times("propagate", t, minutes);
             return propagate_one(as_elements(elements)->sat, times);
         }
-        std::vector<k::Satrec> sats = collect(elements);
+        Satellites held = collect(elements);
+        const std::vector<const k::Satrec*>& sats = held.sats;
         Times times = read_times("propagate", t, minutes);
         const Py_ssize_t nsat = Py_ssize_t(sats.size());
         if (pairwise) {

@@ -119,6 +119,9 @@ struct Satrec {
     double dedt, didt, dmdt, dnodt, domdt;
     double d2201, d2211, d3210, d3222, d4410, d4422, d5220, d5232, d5421, d5433;
     double del1, del2, del3, xfact, xlamo;
+    // Values every near-Earth call would otherwise recompute from constant inputs.
+    double ao_mean;       // (xke / no_unkozai)^(2/3)
+    double sinio, cosio;  // of the mean inclination
 
     /// Mean motion in rad/s (Brouwer), and the epoch as a single Julian date (convenience).
     double mean_motion_rad_s() const noexcept { return no_unkozai / 60.0; }
@@ -134,6 +137,8 @@ struct Integrator {
     double atime = 0.0;  // minutes from epoch of the last node reached (0: at the epoch)
     double xli = 0.0;    // resonant mean longitude there
     double xni = 0.0;    // mean motion there
+    double xndt = 0.0, xldot = 0.0, xnddt = 0.0;  // the rates there, once evaluated
+    bool rates = false;
 };
 
 /// Greenwich mean sidereal angle (IAU 1982) of a UT1 Julian date, in [0, 2 pi).
@@ -490,7 +495,6 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
     constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998, g52 = 1.0508330, g54 = 4.4108898;
     constexpr double stepp = 720.0, stepn = -720.0, step2 = 259200.0;
 
-    const double theta = std::fmod(s.gsto + t * rptim, twopi);
     em = em + s.dedt * t;
     inclm = inclm + s.didt * t;
     argpm = argpm + s.domdt * t;
@@ -500,17 +504,27 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
 
     // Euler-Maclaurin integration of the resonant mean longitude and mean motion in fixed steps
     // of 720 minutes from the epoch, then a Taylor step to t.
+    const double theta = std::fmod(s.gsto + t * rptim, twopi);
     double atime = 0.0, xni = s.no_unkozai, xli = s.xlamo;
-    // Resume from the last node when it lies between the epoch and t (same direction).
-    if (resume && resume->atime != 0.0 && t * resume->atime > 0.0 && std::fabs(t) >= std::fabs(resume->atime)) {
+    double xndt = 0.0, xldot = 0.0, xnddt = 0.0, ft;
+    bool known = false;  // rates at (atime, xli, xni) already evaluated
+    // Resume from the last node when it lies between the epoch and t (same direction); the
+    // epoch node (atime 0) is shared by both directions.
+    if (resume && resume->rates && (resume->atime == 0.0 ||
+                                    (t * resume->atime > 0.0 && std::fabs(t) >= std::fabs(resume->atime)))) {
         atime = resume->atime;
         xni = resume->xni;
         xli = resume->xli;
+        xndt = resume->xndt;
+        xldot = resume->xldot;
+        xnddt = resume->xnddt;
+        known = true;
     }
     const double delt = t > 0.0 ? stepp : stepn;
-    double xndt, xldot, xnddt, ft;
     for (;;) {
-        if (s.irez != 2) {
+        if (known) {
+            known = false;
+        } else if (s.irez != 2) {
             xndt = s.del1 * std::sin(xli - fasx2) + s.del2 * std::sin(2.0 * (xli - fasx4)) +
                    s.del3 * std::sin(3.0 * (xli - fasx6));
             xldot = xni + s.xfact;
@@ -546,6 +560,10 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
         resume->atime = atime;
         resume->xli = xli;
         resume->xni = xni;
+        resume->xndt = xndt;
+        resume->xldot = xldot;
+        resume->xnddt = xnddt;
+        resume->rates = true;
     }
     nm = xni + xndt * ft + xnddt * ft * ft * 0.5;
     const double xl = xli + xldot * ft + xndt * ft * ft * 0.5;
@@ -602,7 +620,7 @@ inline int propagate(const Satrec& s, double t, double r[3], double v[3], Integr
     if (s.deep) detail::deep_space_secular(s, t, em, argpm, inclm, mm, nodem, nm, resume);
 
     if (!(nm > 0.0)) return detail::fail(2, r, v);
-    const double am = std::pow(s.xke / nm, x2o3) * tempa * tempa;
+    const double am = (s.deep ? std::pow(s.xke / nm, x2o3) : s.ao_mean) * tempa * tempa;
     nm = s.xke / std::pow(am, 1.5);
     em = em - tempe;
     if (em >= 1.0 || em < -0.001) return detail::fail(1, r, v);
@@ -616,7 +634,7 @@ inline int propagate(const Satrec& s, double t, double r[3], double v[3], Integr
 
     // Long-period lunar-solar periodics (deep space).
     double ep = em, xincp = inclm, argpp = argpm, nodep = nodem, mp = mm;
-    double sinip = std::sin(inclm), cosip = std::cos(inclm);
+    double sinip = s.sinio, cosip = s.cosio;
     double aycof = s.aycof, xlcof = s.xlcof, con41 = s.con41, x1mth2 = s.x1mth2, x7thm1 = s.x7thm1;
     if (s.deep) {
         detail::lunar_solar_periodics(s, t, ep, xincp, nodep, argpp, mp);
@@ -838,6 +856,9 @@ inline int initialise(Satrec& s, const MeanElements& e, Gravity gravity = Gravit
     const double delmotemp = 1.0 + s.eta * std::cos(s.mo);
     s.delmo = delmotemp * delmotemp * delmotemp;
     s.sinmao = std::sin(s.mo);
+    s.ao_mean = std::pow(s.xke / s.no_unkozai, x2o3);
+    s.sinio = std::sin(s.inclo);
+    s.cosio = std::cos(s.inclo);
     s.x7thm1 = 7.0 * cosio2 - 1.0;
 
     // Deep space: periods of 225 minutes and longer.
