@@ -281,6 +281,12 @@ class TestArrays:
         assert np.linalg.norm(r[decayed], axis=-1).max() < 6378135.0
         assert set(ERROR_MESSAGES) == set(range(7))
 
+    def test_times_out_of_reach(self):
+        # a resonant orbit integrates 720 minutes at a time: unbounded times must not hang
+        geo = Elements(*catalogue("GEO", 1)[0])
+        r, v, code = propagate([geo, self.SETS[0]], minutes=[np.nan, np.inf, -1e300, 1e8 + 1, 1e8])
+        assert (code[:, :4] == 2).all() and (code[:, 4] != 2).all() and np.isnan(r[:, :4]).all()
+
     @pytest.mark.parametrize("call, exc, message", [
         (lambda e: e.propagate(), TypeError, "needs t"),
         (lambda e: e.propagate("2024-01-01", minutes=1.0), TypeError, "not both"),

@@ -821,7 +821,7 @@ void body(frame::Module&, PyObject* module) {
     // Error codes and their meaning, for messages.
     Ref messages = Ref::steal(Py_BuildValue(
         "{i:s,i:s,i:s,i:s,i:s,i:s,i:s}", 0, "no error", 1, "mean eccentricity is outside [-0.001, 1)", 2,
-        "mean motion is not positive", 3, "perturbed eccentricity is outside [0, 1]", 4, "semi-latus rectum is below zero",
+        "mean motion is not positive, or the time is not finite or more than 1e8 minutes from the epoch", 3, "perturbed eccentricity is outside [0, 1]", 4, "semi-latus rectum is below zero",
         5, "(unused: epoch elements are sub-orbital in older versions of the theory)", 6,
         "orbit has decayed: the position is below the Earth's surface"));
     frame::check_status(PyModule_AddObjectRef(module, "ERROR_MESSAGES", messages.get()));

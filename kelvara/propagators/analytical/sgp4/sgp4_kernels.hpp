@@ -7,7 +7,8 @@
 //   double r[3], v[3];                                    // TEME, m and m/s
 //   code = kelvara::sgp4::propagate(sat, minutes_since_epoch, r, v);
 //
-// Error codes: 0 none; 1 mean eccentricity outside [-0.001, 1); 2 mean motion not positive;
+// Error codes: 0 none; 1 mean eccentricity outside [-0.001, 1); 2 mean motion not positive (also
+// given for a time that is not finite or lies more than 1e8 minutes, 190 years, from the epoch);
 // 3 perturbed eccentricity outside [0, 1] (deep space); 4 semi-latus rectum below zero;
 // 6 the orbit has decayed below the Earth's surface (the state is still computed).
 // For codes 1 to 5 the state is NaN.
@@ -589,6 +590,10 @@ inline int fail(int code, double r[3], double v[3]) noexcept {
 inline int propagate(const Satrec& s, double t, double r[3], double v[3], Integrator* resume = nullptr) noexcept {
     constexpr double x2o3 = 2.0 / 3.0;
     constexpr double temp4 = 1.5e-12;
+    // The resonance integrator steps 720 minutes at a time from the epoch: a time without
+    // bound (or NaN) would never finish, and no element set means anything that far out.
+    constexpr double max_minutes = 1.0e8;
+    if (!(std::fabs(t) <= max_minutes)) return detail::fail(2, r, v);
 
     // Secular gravity and atmospheric drag.
     const double xmdf = s.mo + s.mdot * t;
