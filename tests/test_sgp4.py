@@ -146,10 +146,12 @@ class TestGravityAndModes:
                       - Elements(*low, verify_checksum=False).propagate(minutes=720.0)[0]).max() > 100
 
     @pytest.mark.parametrize("kw, message", [({"gravity": "wgs-84"}, "'gravity' must be"),
-                                             ({"mode": "AFSPC"}, "'mode' must be")])
+                                             ({"mode": "spacetrack"}, "'mode' must be"),
+                                             ({"mode": b"afspc"}, "'mode' must be str")])
     def test_unknown_choice(self, kw, message):
-        with pytest.raises(ValueError, match=message):
+        with pytest.raises((ValueError, TypeError), match=message):
             Elements(*ISS, **kw)
+        assert Elements(*ISS, gravity="WGS84", mode="AFSPC").gravity == "wgs84"
 
 
 class TestElementSetText:

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
 #include <vector>
 
 #include "../../../time/time.hpp"
@@ -59,8 +60,9 @@ int choice(PyObject* value, const char* const (&choices)[N], const char* fname, 
         frame::raise(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", fname, arg, Py_TYPE(value)->tp_name);
     const char* s = PyUnicode_AsUTF8(value);
     if (!s) throw frame::PyErrorSet{};
+    // Case does not matter ("WGS84" as the peers spell it, "wgs84" as we report it).
     for (std::size_t i = 0; i < N; ++i)
-        if (std::strcmp(s, choices[i]) == 0) return int(i);
+        if (strcasecmp(s, choices[i]) == 0) return int(i);
     if (N == 3)
         frame::raise(PyExc_ValueError, "%s() argument '%s' must be '%s', '%s' or '%s', not %R", fname, arg, choices[0],
                      choices[1], choices[N - 1], value);
