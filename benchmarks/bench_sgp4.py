@@ -16,6 +16,11 @@ from sgp4.api import Satrec, SatrecArray  # noqa: E402
 from sgp4_reference import catalogue  # noqa: E402
 
 from kelvara import _threads  # noqa: E402
+
+try:  # the test-only client extension (built with the tests): the plain C++ kernel loop
+    import sgp4_client  # noqa: E402
+except ImportError:
+    sgp4_client = None
 from kelvara.propagators.analytical.sgp4.sgp4 import Elements, propagate  # noqa: E402
 from kelvara.time.time import Time  # noqa: E402
 
@@ -69,8 +74,15 @@ def grid_case(name, sets):
         _threads.set_num_threads(n)
         out[n] = best_of(lambda: propagate(ours, t), cpu=cpu)
     pts = NSAT * NT
+    limit = []
+    if sgp4_client is not None:
+        # the kernels alone, minutes 0..1439 from each epoch, no time conversion, no threads
+        limit_s = best_of(lambda: sgp4_client.kernel_loop(ours, NT), cpu=cpu)
+        limit = [f"| {name}, the C++ kernel loop alone (the limit), 1 thread | {fmt(limit_s / pts)} | {fmt(cpu[3] / pts)} | "
+                 f"{peer_s / limit_s:.2f} | |"]
     return [
         f"| {name}, sgp4 `SatrecArray.sgp4` | {fmt(peer_s / pts)} | {fmt(cpu[0] / pts)} | 1.00 | |",
+        *limit,
         f"| {name}, kelvara `propagate`, 1 thread | {fmt(out[1] / pts)} | {fmt(cpu[1] / pts)} | {peer_s / out[1]:.2f} | >= 1.0 |",
         f"| {name}, kelvara `propagate`, 2 threads | {fmt(out[2] / pts)} | {fmt(cpu[2] / pts)} | {peer_s / out[2]:.2f} | >= 1.8 |",
     ]

@@ -339,3 +339,24 @@ class TestEarthSatellite:
         sat.label = "ISS"
         sat.time = "2019-12-10T00:00:00"
         assert sat.r_TEME.shape == (3,) and sat.label == "ISS"
+
+
+class TestClientInterface:
+    """Another extension binds Elements through sgp4.hpp and runs the kernels on its record."""
+
+    def test_record_and_kernels(self):
+        import sgp4_client
+
+        record_size, _ = sgp4_client.layout()
+        assert Elements.__basicsize__ == record_size
+        for e in TestArrays.SETS + [Elements(*p) for p in catalogue("decaying", 5)]:
+            for minutes in (0.0, 700.0, -2000.0, 4000.0):
+                code, r, v, (jd1, jd2, n, ecc) = sgp4_client.state(e, minutes)
+                ours = e.propagate(minutes=minutes)
+                assert code == ours[2]
+                np.testing.assert_array_equal(np.array(r), ours[0])
+                np.testing.assert_array_equal(np.array(v), ours[1])
+                assert (jd1, jd2) == tuple(e.epoch.jd12[0]) and ecc == e.eccentricity
+                assert n / 60 == e.mean_motion_brouwer
+        with pytest.raises(TypeError):
+            sgp4_client.state(TLE(*ISS), 0.0)
