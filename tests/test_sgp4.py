@@ -203,8 +203,9 @@ class TestElementSetText:
         (lambda a, b: (a[:20] + "366.50000000" + a[32:], b), False, "line 1, columns 21-32: expected a day of year"),
         (lambda a, b: (a, b[:52] + " 0.00000000" + b[63:]), False, "line 2, columns 53-63: expected a positive mean motion"),
         (lambda a, b: (a[:40], b), True, "line 1, columns 1-40: expected 69 columns"),
+        (lambda a, b: (a, "  " + b[:16] + "\u00e9" + b[17:]), False, "line 2, column 17: expected ASCII text, found '\u00e9'"),
     ], ids=["checksum1", "checksum2", "line-number", "satnum-mismatch", "alpha5-I", "eccentricity",
-            "bstar", "day-366-2019", "mean-motion", "short"])
+            "bstar", "day-366-2019", "mean-motion", "short", "non-ascii"])
     def test_bad_lines(self, edit, verify, message):
         a, b = edit(*ISS)
         with pytest.raises(ValueError) as info:

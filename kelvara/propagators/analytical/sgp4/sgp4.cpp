@@ -70,10 +70,26 @@ int choice(PyObject* value, const char* const (&choices)[N], const char* fname, 
                  choices[N - 1], value);
 }
 
-/// The text of a line argument, stripped of surrounding whitespace.
-std::string_view line_text(PyObject* o, const char* fname, const char* arg) {
+/// The text of a line argument, stripped of surrounding whitespace. The format is ASCII: a
+/// character outside it is reported at its column (counted after leading whitespace).
+std::string_view line_text(PyObject* o, const char* fname, const char* arg, int line) {
     if (!PyUnicode_Check(o))
         frame::raise(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", fname, arg, Py_TYPE(o)->tp_name);
+    if (!PyUnicode_IS_ASCII(o)) {
+        const Py_ssize_t len = PyUnicode_GET_LENGTH(o);
+        const int kind = PyUnicode_KIND(o);
+        const void* data = PyUnicode_DATA(o);
+        Py_ssize_t lead = 0;
+        while (lead < len && Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, lead))) ++lead;
+        for (Py_ssize_t i = 0; i < len; ++i) {
+            Py_UCS4 c = PyUnicode_READ(kind, data, i);
+            if (c >= 128) {
+                Ref found = Ref::steal(PyUnicode_FromOrdinal(int(c)));
+                frame::raise(PyExc_ValueError, "line %d, column %zd: expected ASCII text, found %R", line, i - lead + 1,
+                             found.get());
+            }
+        }
+    }
     Py_ssize_t n = 0;
     const char* s = PyUnicode_AsUTF8AndSize(o, &n);
     if (!s) throw frame::PyErrorSet{};
@@ -92,7 +108,7 @@ ElementsObject* as_elements(PyObject* o) noexcept { return reinterpret_cast<Elem
 /// A new Elements of `type` from two lines of text.
 Ref make_elements(PyTypeObject* type, PyObject* line1, PyObject* line2, bool verify, int gravity, int mode,
                   const char* fname) {
-    std::string_view a = line_text(line1, fname, "line1"), b = line_text(line2, fname, "line2");
+    std::string_view a = line_text(line1, fname, "line1", 1), b = line_text(line2, fname, "line2", 2);
     k::TextFields fields;
     k::TextError err;
     if (!k::decode_lines(a.data(), a.size(), b.data(), b.size(), verify, fields, err)) {
