@@ -136,6 +136,40 @@ class TestGravityAndModes:
                          e.mean_anomaly, e.mean_motion * 60.0, e.raan)
             assert_states_match(e.propagate(minutes=minutes), peer_run(None, None, minutes, sat), 1e-6, 1e-9)
 
+    @pytest.mark.parametrize("gravity, mode", [("wgs72", "improved"), ("wgs84", "afspc")])
+    def test_from_elements_against_sgp4init(self, gravity, mode):
+        # mean elements as numbers (an OMM): the peer's initialisation with the same values
+        minutes = np.arange(-720.0, 2881.0, 90.0)
+        rng = np.random.default_rng(7)
+        for kind in ("LEO", "Molniya", "GEO", "HEO"):
+            for line1, line2 in catalogue(kind, 3):
+                e = Elements(line1, line2)
+                epoch = Time.from_jd12(e.epoch.jd12 + [[0.0, rng.uniform(0, 1e-3)]])
+                ours = Elements.from_elements(epoch, inclination=e.inclination, raan=e.raan, eccentricity=e.eccentricity,
+                                              argp=e.argp, mean_anomaly=e.mean_anomaly, mean_motion=e.mean_motion,
+                                              bstar=e.bstar, satnum=e.satnum, gravity=gravity, mode=mode)
+                assert ours.line1 is None and ours.epoch_year == e.epoch_year
+                assert ours.epoch_days == pytest.approx(e.epoch_days, abs=2e-3)
+                sat = sgp4_api.Satrec()
+                jd1, jd2 = ours.epoch.jd12[0]
+                sat.sgp4init(self.PEER_GRAVITY[gravity], mode[0], e.satnum, (jd1 + jd2) - 2433281.5, e.bstar, 0.0, 0.0,
+                             e.eccentricity, e.argp, e.inclination, e.mean_anomaly, e.mean_motion * 60.0, e.raan)
+                assert_states_match(ours.propagate(minutes=minutes), peer_run(None, None, minutes, sat), 1e-6, 1e-9)
+                back = pickle.loads(pickle.dumps(ours))
+                np.testing.assert_array_equal(back.propagate(minutes=minutes)[0], ours.propagate(minutes=minutes)[0])
+
+    @pytest.mark.parametrize("kw, exc, message", [
+        ({"eccentricity": 1.0}, ValueError, "'eccentricity' must be in"),
+        ({"mean_motion": 0.0}, ValueError, "'mean_motion' must be positive"),
+        ({"inclination": np.nan}, ValueError, "'inclination' must be finite"),
+        ({"raan": "north"}, TypeError, "'raan' must be a real number"),
+        ({"satnum": -5}, ValueError, "'satnum'"),
+    ])
+    def test_from_elements_refuses(self, kw, exc, message):
+        good = dict(inclination=0.9, raan=1.0, eccentricity=0.001, argp=0.3, mean_anomaly=1.5, mean_motion=0.0011)
+        with pytest.raises(exc, match=message):
+            Elements.from_elements("2024-01-01T00:00:00", **{**good, **kw})
+
     def test_choices_take_effect(self):
         line1, line2 = ISS
         base = Elements(line1, line2).propagate(minutes=1440.0)[0]

@@ -129,6 +129,63 @@ Ref make_elements(PyTypeObject* type, PyObject* line1, PyObject* line2, bool ver
     return self;
 }
 
+/// A new Elements of `type` from mean elements given as numbers (no text): the fields of the
+/// format are filled from them, the lines are None.
+Ref make_from_numbers(PyTypeObject* type, long long satnum, const k::MeanElements& m, int gravity, int mode) {
+    Ref self = Ref::steal(type->tp_alloc(type, 0));
+    ElementsObject* e = as_elements(self.get());
+    k::TextFields& f = e->fields;
+    f.satnum = satnum;
+    f.classification = 'U';
+    f.intldesg[0] = '\0';
+    // Calendar year of the epoch (Fliegel & Van Flandern), then the day of the year.
+    const double jd = m.jd_epoch1 + m.jd_epoch2;
+    long long l = (long long)std::floor(jd + 0.5) + 68569;
+    const long long nn = 4 * l / 146097;
+    l = l - (146097 * nn + 3) / 4;
+    const long long i = 4000 * (l + 1) / 1461001;
+    l = l - 1461 * i / 4 + 31;
+    const long long j = 80 * l / 2447;
+    f.epoch_year = int(100 * (nn - 49) + i + j / 11);
+    f.epoch_day = (m.jd_epoch1 - k::detail::jd_january0(f.epoch_year)) + m.jd_epoch2;
+    f.jd_epoch1 = m.jd_epoch1;
+    f.jd_epoch2 = m.jd_epoch2;
+    constexpr double xpdotp = 1440.0 / (2.0 * k::pi);
+    f.ndot = m.ndot * (xpdotp * 1440.0);
+    f.nddot = m.nddot * (xpdotp * 1440.0 * 1440.0);
+    f.bstar = m.bstar;
+    f.inclination = m.inclo / k::deg2rad;
+    f.raan = m.nodeo / k::deg2rad;
+    f.eccentricity = m.ecco;
+    f.argp = m.argpo / k::deg2rad;
+    f.mean_anomaly = m.mo / k::deg2rad;
+    f.mean_motion = m.no_kozai * xpdotp;
+    k::initialise(e->sat, m, k::Gravity(gravity), k::Mode(mode));
+    e->line1 = Py_NewRef(Py_None);
+    e->line2 = Py_NewRef(Py_None);
+    return self;
+}
+
+/// A finite double from a keyword argument (or its default), named in the error.
+double number(PyObject* o, double fallback, const char* arg) {
+    if (!o) return fallback;
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError))
+            _PyErr_FormatFromCause(PyExc_TypeError, "from_elements() argument '%s' must be a real number, not %.200s", arg,
+                                   Py_TYPE(o)->tp_name);
+        throw frame::PyErrorSet{};
+    }
+    if (!std::isfinite(v)) frame::raise(PyExc_ValueError, "from_elements() argument '%s' must be finite, not %R", arg, o);
+    return v;
+}
+
+const frame::Signature<13> sig_from_elements{
+    "from_elements",
+    {"epoch", "inclination", "raan", "eccentricity", "argp", "mean_anomaly", "mean_motion", "bstar", "ndot", "nddot",
+     "satnum", "gravity", "mode"},
+    7};
+
 const frame::Signature<5> sig_elements_new{"Elements", {"line1", "line2", "verify_checksum", "gravity", "mode"}, 2};
 
 PyObject* elements_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -337,6 +394,61 @@ Ref propagate_one(const k::Satrec& sat, const Times& times) {
     return result_tuple(o, times.ndim == 0);
 }
 
+/// Elements.from_elements(epoch, *, inclination, raan, eccentricity, argp, mean_anomaly,
+/// mean_motion, bstar=0, ndot=0, nddot=0, satnum=0, gravity="wgs72", mode="improved")
+PyObject* elements_from_elements(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"Elements.from_elements", nullptr};
+    return frame::guarded(site, [&] {
+        if (PyVectorcall_NARGS(nargsf) > 1)
+            frame::raise(PyExc_TypeError, "from_elements() takes 1 positional argument but %zd were given",
+                         PyVectorcall_NARGS(nargsf));
+        auto a = frame::parse(sig_from_elements, args, nargsf, kwnames);
+        // The epoch: one time, converted to UTC.
+        Ref time;
+        if (PyObject_TypeCheck(a[0], time_type)) {
+            time = Ref::borrow(a[0]);
+        } else {
+            time = Ref::steal_or_null(PyObject_CallOneArg(reinterpret_cast<PyObject*>(time_type), a[0]));
+            if (!time) rename_error("from_elements", "epoch", "a Time or a value Time accepts");
+        }
+        Ref utc = frame::getattr(time.get(), names.utc);
+        Ref jd12 = Ref::steal(PyArray_FROM_OTF(frame::getattr(utc.get(), names.jd12).get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+        if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(jd12.get())) != 2)
+            frame::raise(PyExc_ValueError, "from_elements() argument 'epoch' must be one time");
+        const double* jd = data_of<double>(jd12);
+        k::MeanElements m{};
+        // Keep the day and its fraction apart as element sets do: jd1 at 0h, jd2 the fraction.
+        const double whole = std::floor(jd[0] - 0.5) + 0.5, rest = (jd[0] - whole) + jd[1];
+        const double shift = std::floor(rest);
+        m.jd_epoch1 = whole + shift;
+        m.jd_epoch2 = rest - shift;
+        m.inclo = number(a[1], 0.0, "inclination");
+        m.nodeo = number(a[2], 0.0, "raan");
+        m.ecco = number(a[3], 0.0, "eccentricity");
+        m.argpo = number(a[4], 0.0, "argp");
+        m.mo = number(a[5], 0.0, "mean_anomaly");
+        const double n = number(a[6], 0.0, "mean_motion");
+        m.bstar = number(a[7], 0.0, "bstar");
+        m.ndot = number(a[8], 0.0, "ndot") * 3600.0;
+        m.nddot = number(a[9], 0.0, "nddot") * 216000.0;
+        if (!(m.ecco >= 0.0 && m.ecco < 1.0))
+            frame::raise(PyExc_ValueError, "from_elements() argument 'eccentricity' must be in [0, 1), not %R", a[3]);
+        if (!(n > 0.0)) frame::raise(PyExc_ValueError, "from_elements() argument 'mean_motion' must be positive, not %R", a[6]);
+        if (!(m.inclo >= 0.0 && m.inclo <= k::pi))
+            frame::raise(PyExc_ValueError, "from_elements() argument 'inclination' must be in [0, pi], not %R", a[1]);
+        m.no_kozai = n * 60.0;
+        long long satnum = 0;
+        if (a[10]) {
+            satnum = PyLong_AsLongLong(a[10]);
+            if (satnum == -1 && PyErr_Occurred()) rename_error("from_elements", "satnum", "a non-negative int");
+            if (satnum < 0) frame::raise(PyExc_ValueError, "from_elements() argument 'satnum' must be a non-negative int");
+        }
+        return make_from_numbers(reinterpret_cast<PyTypeObject*>(cls), satnum, m,
+                                 choice(a[11], gravity_names, "from_elements", "gravity", int(k::Gravity::wgs72)),
+                                 choice(a[12], mode_names, "from_elements", "mode", int(k::Mode::improved)));
+    });
+}
+
 const frame::Signature<2> sig_elements_propagate{"propagate", {"t", "minutes"}, 0};
 
 /// Elements.propagate(t=None, *, minutes=None) -> (r, v, error)
@@ -529,6 +641,14 @@ PyObject* elements_reduce(PyObject* o, PyObject*) noexcept {
     return frame::guarded(site, [&] {
         ElementsObject* e = as_elements(o);
         Ref module = frame::import(kelvara::elements_module_name);
+        if (e->line1 == Py_None) {  // built from numbers: pickled as the numbers of the theory
+            const k::Satrec& s = e->sat;
+            Ref restore = frame::getattr(module.get(), "_restore_numbers");
+            return Ref::steal(Py_BuildValue("(O(OL(ddddddddddd)ss))", restore.get(), reinterpret_cast<PyObject*>(Py_TYPE(o)),
+                                            (long long)e->fields.satnum, s.jd_epoch1, s.jd_epoch2, s.bstar, s.ndot, s.nddot,
+                                            s.ecco, s.argpo, s.inclo, s.mo, s.no_kozai, s.nodeo,
+                                            gravity_names[s.gravity], mode_names[s.mode]));
+        }
         Ref restore = frame::getattr(module.get(), "_restore");
         return Ref::steal(Py_BuildValue("(O(OOOss))", restore.get(), reinterpret_cast<PyObject*>(Py_TYPE(o)), e->line1,
                                         e->line2, gravity_names[e->sat.gravity], mode_names[e->sat.mode]));
@@ -549,9 +669,33 @@ PyObject* module_restore(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
     });
 }
 
+/// _restore_numbers(cls, satnum, numbers, gravity, mode): the inverse of Elements.__reduce__ for
+/// element sets built from numbers (`numbers` in the theory's units, as MeanElements orders them).
+PyObject* module_restore_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"_restore_numbers", nullptr};
+    return frame::guarded(site, [&] {
+        static const frame::Signature<5> sig{"_restore_numbers", {"cls", "satnum", "numbers", "gravity", "mode"}};
+        auto [cls, satnum_obj, numbers, gravity, mode] = frame::parse(sig, args, nargsf, kwnames);
+        if (!PyType_Check(cls) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), elements_type))
+            frame::raise(PyExc_TypeError, "_restore_numbers() argument 'cls' must be Elements or a subclass of it");
+        double v[11];
+        if (!PyTuple_Check(numbers) || PyTuple_GET_SIZE(numbers) != 11)
+            frame::raise(PyExc_TypeError, "_restore_numbers() argument 'numbers' must be a tuple of 11 floats");
+        for (int i = 0; i < 11; ++i) v[i] = frame::to_double(PyTuple_GET_ITEM(numbers, i));
+        const long long satnum = PyLong_AsLongLong(satnum_obj);
+        if (satnum == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+        const k::MeanElements m{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
+        return make_from_numbers(reinterpret_cast<PyTypeObject*>(cls), satnum, m,
+                                 choice(gravity, gravity_names, "_restore_numbers", "gravity", 1),
+                                 choice(mode, mode_names, "_restore_numbers", "mode", 0));
+    });
+}
+
 PyMethodDef elements_methods[] = {
     {"from_tle", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(elements_from_tle)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc_from_tle},
+    {"from_elements", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(elements_from_elements)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc_from_elements},
     {"propagate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(elements_propagate)),
      METH_FASTCALL | METH_KEYWORDS, doc_elements_propagate},
     {"__reduce__", elements_reduce, METH_NOARGS, "Pickle support: rebuilt from the two lines."},
@@ -809,6 +953,8 @@ PyMethodDef module_methods[] = {
      METH_FASTCALL | METH_KEYWORDS, doc_propagate},
     {"_restore", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_restore)),
      METH_FASTCALL | METH_KEYWORDS, "_restore(cls, line1, line2, gravity, mode)\n--\n\nRebuild a pickled Elements."},
+    {"_restore_numbers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_restore_numbers)),
+     METH_FASTCALL | METH_KEYWORDS, "_restore_numbers(cls, satnum, numbers, gravity, mode)\n--\n\nRebuild a pickled Elements made from numbers."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -32,6 +32,24 @@ class Elements:
     def from_tle(
         cls, tle: TLE, *, verify_checksum: bool = True, gravity: _Gravity = "wgs72", mode: _Mode = "improved"
     ) -> Self: ...
+    @classmethod
+    def from_elements(
+        cls,
+        epoch: _Times,
+        *,
+        inclination: float,
+        raan: float,
+        eccentricity: float,
+        argp: float,
+        mean_anomaly: float,
+        mean_motion: float,
+        bstar: float = 0.0,
+        ndot: float = 0.0,
+        nddot: float = 0.0,
+        satnum: int = 0,
+        gravity: _Gravity = "wgs72",
+        mode: _Mode = "improved",
+    ) -> Self: ...
     def propagate(self, /, t: _Times | None = None, *, minutes: npt.ArrayLike | None = None) -> _State: ...
     def __reduce__(self) -> tuple[Any, ...]: ...
     @property
@@ -71,9 +89,9 @@ class Elements:
     @property
     def rev_number(self) -> int: ...
     @property
-    def line1(self) -> str: ...
+    def line1(self) -> str | None: ...
     @property
-    def line2(self) -> str: ...
+    def line2(self) -> str | None: ...
     @property
     def gravity(self) -> _Gravity: ...
     @property
@@ -103,6 +121,7 @@ def propagate(
     pairwise: bool = False,
 ) -> _State: ...
 def _restore(cls: type[Elements], line1: str, line2: str, gravity: _Gravity, mode: _Mode) -> Elements: ...
+def _restore_numbers(cls: type[Elements], satnum: int, numbers: tuple[float, ...], gravity: _Gravity, mode: _Mode) -> Elements: ...
 
 @disjoint_base
 class EarthSatellite(Satellite):

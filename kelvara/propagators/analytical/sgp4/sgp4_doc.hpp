@@ -424,6 +424,47 @@ Examples
 25544
 )doc";
 
+inline constexpr const char* doc_from_elements = R"doc(from_elements($type, epoch, *, inclination, raan, eccentricity, argp, mean_anomaly, mean_motion, bstar=0.0, ndot=0.0, nddot=0.0, satnum=0, gravity='wgs72', mode='improved')
+--
+
+Elements.from_elements(epoch, *, inclination, raan, eccentricity, argp, mean_anomaly, mean_motion, ...) -> Elements
+
+An element set from mean elements given as numbers (an OMM, or a fit of your own), as
+the theory's initialisation takes them; ``line1`` and ``line2`` are then None.
+
+Parameters
+----------
+epoch : Time or anything Time accepts
+    One time (converted to UTC).
+inclination, raan, argp, mean_anomaly : float
+    Mean angles, rad.
+eccentricity : float
+    In [0, 1).
+mean_motion : float
+    Kozai mean motion as element sets give it, rad/s.
+bstar : float, default 0
+    Drag term, 1 / earth radii.
+ndot, nddot : float, default 0
+    The first-derivative field (rad/s^2) and the second-derivative field (rad/s^3); unused by SGP4.
+satnum : int, default 0
+gravity, mode
+    As for ``Elements``.
+
+Examples
+--------
+>>> from kelvara.propagators.analytical.sgp4.sgp4 import Elements
+>>> e = Elements("1 25544U 98067A   19343.69339541  .00001764  00000-0  38792-4 0  9991",
+...              "2 25544  51.6439 211.2001 0007417  17.6667  85.6398 15.50103472202482")
+>>> import numpy as np
+>>> same = Elements.from_elements(e.epoch, inclination=e.inclination, raan=e.raan,
+...     eccentricity=e.eccentricity, argp=e.argp, mean_anomaly=e.mean_anomaly,
+...     mean_motion=e.mean_motion, bstar=e.bstar, satnum=e.satnum)
+>>> bool((same.propagate(minutes=90.0)[0] == e.propagate(minutes=90.0)[0]).all())
+True
+>>> same.line1 is None
+True
+)doc";
+
 inline constexpr const char* doc_elements_propagate = R"doc(propagate($self, /, t=None, *, minutes=None)
 --
 
