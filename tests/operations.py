@@ -803,6 +803,18 @@ def build_ops() -> list[Op]:
         Op("EarthSatellite.time=", earth_satellite_at, st.tuples(time_values).map(lambda a: (a, {})),
            raises=BASIC + (time_module.ErfaDubiousYearWarning,),
            cases=[((T1,),), ((T2,),), (("2021-03-04T05:06:07",),), (("garbage",),), ((None,),), ((BadFloat(),),)]),
+        Op("Elements.from_elements", sgp4_module.Elements.from_elements, st.tuples(
+            st.one_of(good_times.filter(lambda t: t.size == 1), time_values),
+            st.dictionaries(st.sampled_from(["inclination", "raan", "eccentricity", "argp", "mean_anomaly", "mean_motion",
+                                             "bstar", "ndot", "nddot", "satnum", "gravity", "mode", "x"]),
+                            st.one_of(floaty, scalars, st.sampled_from([0.5, 0.001, "wgs84", "afspc"])), max_size=13)).map(
+                lambda a: ((a[0],), a[1])),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,),
+           cases=[((T1,), {"inclination": 0.9, "raan": 1.0, "eccentricity": 0.001, "argp": 0.3, "mean_anomaly": 1.5,
+                           "mean_motion": 0.0011}),
+                  ((T2,), {"inclination": 0.9, "raan": 1.0, "eccentricity": 0.001, "argp": 0.3, "mean_anomaly": 1.5,
+                           "mean_motion": 0.0011}),
+                  ((T1,), {"inclination": BadFloat()}), ((None,), {})]),
         Op("Elements.pickle", elements_roundtrip, st.just(((sgp4_module.Elements(SGP4_LINE1, TLE_LINE2, mode="afspc"),), {})),
            raises=(), cases=[((sgp4_module.Elements(SGP4_LINE1, TLE_LINE2, mode="afspc"),),)]),
         # bodies
