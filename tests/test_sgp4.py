@@ -361,6 +361,11 @@ class TestEarthSatellite:
         assert EarthSatellite(e).elements is e
         assert EarthSatellite(*ISS, mode="afspc").elements.mode == "afspc"
         assert EarthSatellite(TLE(*ISS)).satnum == 25544
+        named = EarthSatellite(*ISS, name="ISS (ZARYA)")
+        assert named.name == "ISS (ZARYA)" and EarthSatellite(e).name is None
+        named.name = None
+        with pytest.raises(TypeError, match="name"):
+            named.name = 5
         with pytest.raises(TypeError, match="'tle'"):
             EarthSatellite(12)
         with pytest.raises(TypeError):

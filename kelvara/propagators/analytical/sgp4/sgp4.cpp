@@ -732,6 +732,7 @@ PyType_Spec elements_spec = {
 
 struct EarthFields {
     PyObject* elements;  // the Elements
+    PyObject* name;      // a str, or None
     PyObject* at;        // the Time the cached state belongs to, or nullptr
     PyObject* r;         // cached r_TEME, v_TEME, error (read-only arrays) for `at`
     PyObject* v;
@@ -761,6 +762,7 @@ int earth_traverse(PyObject* o, visitproc visit, void* arg) noexcept {
 int earth_clear(PyObject* o) noexcept {
     EarthFields& f = earth(o);
     Py_CLEAR(f.elements);
+    Py_CLEAR(f.name);
     clear_cache(f);
     return satellite_type->tp_clear(o);
 }
@@ -769,6 +771,7 @@ void earth_dealloc(PyObject* o) noexcept {
     PyObject_GC_UnTrack(o);
     EarthFields& f = earth(o);
     Py_CLEAR(f.elements);
+    Py_CLEAR(f.name);
     clear_cache(f);
     satellite_type->tp_dealloc(o);  // releases the time, frees the record and the type reference
 }
@@ -781,11 +784,17 @@ PyObject* earth_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
         Ref empty = Ref::steal(PyTuple_New(0));
         Ref o = Ref::steal(satellite_type->tp_new(type, empty.get(), nullptr));
         std::memset(&earth(o.get()), 0, sizeof(EarthFields));
+        earth(o.get()).name = Py_NewRef(Py_None);
         return o;
     });
 }
 
-const frame::Signature<5> sig_earth_init{"EarthSatellite", {"tle", "line2", "verify_checksum", "gravity", "mode"}, 1};
+const frame::Signature<6> sig_earth_init{"EarthSatellite", {"tle", "line2", "verify_checksum", "gravity", "mode", "name"}, 1};
+
+void check_name(PyObject* name) {
+    if (name != Py_None && !PyUnicode_Check(name))
+        frame::raise(PyExc_TypeError, "EarthSatellite name must be str or None, not %.200s", Py_TYPE(name)->tp_name);
+}
 
 int earth_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     static frame::Site site{"EarthSatellite.__init__", nullptr};
@@ -793,7 +802,8 @@ int earth_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
         if (PyTuple_GET_SIZE(args) > 2)
             frame::raise(PyExc_TypeError, "EarthSatellite() takes from 1 to 2 positional arguments but %zd were given",
                          PyTuple_GET_SIZE(args));
-        auto [tle, line2, verify, gravity, mode] = frame::parse(sig_earth_init, args, kwargs);
+        auto [tle, line2, verify, gravity, mode, name] = frame::parse(sig_earth_init, args, kwargs);
+        if (name) check_name(name);
         const bool check = verify ? truthy(verify) : true;
         Ref elements;
         if (PyObject_TypeCheck(tle, elements_type)) {
@@ -817,6 +827,7 @@ int earth_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
         }
         EarthFields& f = earth(self);
         Py_XSETREF(f.elements, elements.release());
+        Py_XSETREF(f.name, Py_NewRef(name ? name : Py_None));
         clear_cache(f);
     });
 }
@@ -873,6 +884,18 @@ PyObject* get_earth_satnum(PyObject* o, void*) noexcept {
         return Ref::steal(PyLong_FromLongLong(as_elements(f.elements)->fields.satnum));
     });
 }
+PyObject* get_earth_name(PyObject* o, void*) noexcept {
+    static frame::Site site{"EarthSatellite.name.__get__", nullptr};
+    return frame::guarded(site, [&] { return Ref::borrow(earth(o).name ? earth(o).name : Py_None); });
+}
+int set_earth_name(PyObject* o, PyObject* value, void*) noexcept {
+    static frame::Site site{"EarthSatellite.name.__set__", nullptr};
+    return frame::guarded_status(site, [&] {
+        if (!value) value = Py_None;
+        check_name(value);
+        Py_XSETREF(earth(o).name, Py_NewRef(value));
+    });
+}
 PyObject* get_earth_epoch(PyObject* o, void*) noexcept {
     static frame::Site site{"EarthSatellite.epoch.__get__", nullptr};
     return frame::guarded(site, [&] {
@@ -903,6 +926,9 @@ PyObject* earth_repr(PyObject* o) noexcept {
         EarthFields& f = earth(o);
         if (!f.elements) return Ref::steal(PyUnicode_FromFormat("<%s (not initialised)>", Py_TYPE(o)->tp_name));
         Ref time = frame::getattr(o, names.time);
+        if (f.name && f.name != Py_None)
+            return Ref::steal(PyUnicode_FromFormat("<%s %R (%lld), time=%R>", Py_TYPE(o)->tp_name, f.name,
+                                                   (long long)as_elements(f.elements)->fields.satnum, time.get()));
         return Ref::steal(PyUnicode_FromFormat("<%s %lld, time=%R>", Py_TYPE(o)->tp_name,
                                                (long long)as_elements(f.elements)->fields.satnum, time.get()));
     });
@@ -915,6 +941,7 @@ PyGetSetDef earth_getset[] = {
     {"error", get_error, nullptr, doc_earth_error, nullptr},
     {"satnum", get_earth_satnum, nullptr, doc_earth_satnum, nullptr},
     {"epoch", get_earth_epoch, nullptr, doc_earth_epoch, nullptr},
+    {"name", get_earth_name, set_earth_name, doc_earth_name, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -574,7 +574,7 @@ Examples
 (2, 3)
 )doc";
 
-inline constexpr const char* doc_earth_satellite = R"doc(EarthSatellite(tle, line2=None, *, verify_checksum=True, gravity='wgs72', mode='improved')
+inline constexpr const char* doc_earth_satellite = R"doc(EarthSatellite(tle, line2=None, *, verify_checksum=True, gravity='wgs72', mode='improved', name=None)
 --
 
 A Satellite that moves: assign ``time`` and read its TEME state.
@@ -586,6 +586,8 @@ tle : TLE, Elements or str
 line2 : str, optional
 verify_checksum, gravity, mode
     As for ``Elements`` (not with an Elements, which has its own).
+name : str, optional
+    A name to carry along.
 
 Examples
 --------
@@ -624,6 +626,21 @@ Examples
 ...                      "2 25544  51.6439 211.2001 0007417  17.6667  85.6398 15.50103472202482")
 >>> sat.satnum
 25544
+)doc";
+
+inline constexpr const char* doc_earth_name = R"doc(EarthSatellite.name: str | None
+
+A name for the satellite (the title line of a three-line entry, say); None unless given.
+
+Examples
+--------
+>>> from kelvara.propagators.analytical.sgp4.sgp4 import EarthSatellite
+>>> sat = EarthSatellite("1 25544U 98067A   19343.69339541  .00001764  00000-0  38792-4 0  9991",
+...                      "2 25544  51.6439 211.2001 0007417  17.6667  85.6398 15.50103472202482", name="ISS (ZARYA)")
+>>> sat.name
+'ISS (ZARYA)'
+>>> sat
+<kelvara.propagators.analytical.sgp4.sgp4.EarthSatellite 'ISS (ZARYA)' (25544), time=None>
 )doc";
 
 inline constexpr const char* doc_earth_epoch = R"doc(EarthSatellite.epoch: Time
