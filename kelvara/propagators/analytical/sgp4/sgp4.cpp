@@ -349,6 +349,10 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
 void run(const Job& job, Py_ssize_t npoints) {
     constexpr Py_ssize_t block = Py_ssize_t(1) << 18;
     constexpr Py_ssize_t grain = 512;
+    if (npoints < 64) {  // a few points: releasing the lock would cost more than the work
+        run_points(job, 0, npoints);
+        return;
+    }
     for (Py_ssize_t b = 0; b < npoints; b += block) {
         const Py_ssize_t e = std::min(npoints, b + block);
         {
