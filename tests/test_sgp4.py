@@ -276,6 +276,8 @@ class TestArrays:
         r, v, code = propagate(self.SETS, minutes=np.zeros(9), pairwise=True)
         assert r.shape == (9, 3) and code.shape == (9,)
         assert propagate([], minutes=[1.0, 2.0])[0].shape == (0, 2, 3)
+        assert propagate(self.SETS, minutes=[])[0].shape == (9, 0, 3)
+        assert e.propagate(minutes=[])[0].shape == (0, 3) and e.propagate(minutes=np.zeros((0, 2)))[2].shape == (0, 2)
 
     def test_grid_pairwise_single_and_threads_agree(self):
         rng = np.random.default_rng(1)

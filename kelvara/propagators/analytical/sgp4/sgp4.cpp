@@ -335,6 +335,7 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
     }
     // A run of times of one satellite resumes the resonance integrator from time to time.
     const Py_ssize_t nt = t.n;
+    if (nt <= 0 || b >= e) return;
     Py_ssize_t i = b / nt, j = b % nt;
     k::Integrator resume;
     for (Py_ssize_t p = b; p < e; ++p) {
@@ -349,6 +350,7 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
 void run(const Job& job, Py_ssize_t npoints) {
     constexpr Py_ssize_t block = Py_ssize_t(1) << 18;
     constexpr Py_ssize_t grain = 512;
+    if (npoints <= 0) return;
     if (npoints < 64) {  // a few points: releasing the lock would cost more than the work
         run_points(job, 0, npoints);
         return;
