@@ -36,7 +36,7 @@ PyTypeObject* earth_satellite_type = nullptr;
 Py_ssize_t earth_extra_offset = 0;  // where EarthSatellite's fields start after Satellite's record
 
 struct Names {
-    PyObject *utc, *jd12, *isscalar, *from_jd12, *scale, *time, *line1, *line2;
+    PyObject *utc, *jd12, *isscalar, *from_jd12, *time, *line1, *line2;
 };
 Names names{};
 
@@ -996,7 +996,6 @@ void body(frame::Module&, PyObject* module) {
     names.jd12 = frame::interned("jd12");
     names.isscalar = frame::interned("isscalar");
     names.from_jd12 = frame::interned("from_jd12");
-    names.scale = frame::interned("scale");
     names.time = frame::interned("time");
     names.line1 = frame::interned("line1");
     names.line2 = frame::interned("line2");
