@@ -269,13 +269,17 @@ inline void aer_of(const double d[3], double lat, double lon, double out[3]) noe
 }
 
 /// Apparent topocentric vector (ITRF, m) of a body at ITRF position rb seen from the station at
-/// ITRF position rs: light time from the body's ITRF-frame motion is the caller's; this adds
-/// the diurnal aberration of the station's velocity omega x rs over the light time range / c.
+/// ITRF position rs: the geometric vector turned by the diurnal aberration of the station's
+/// velocity omega x rs (first order: the vector moves by that velocity times the light time),
+/// its length kept. Light time of the body's own motion is the caller's.
 inline void topocentric(const double rb[3], const double rs[3], double d[3]) noexcept {
     for (int k = 0; k < 3; ++k) d[k] = rb[k] - rs[k];
-    const double tau = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]) / speed_of_light;
+    const double range = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
+    const double tau = range / speed_of_light;
     d[0] += -omega_earth * rs[1] * tau;
     d[1] += omega_earth * rs[0] * tau;
+    const double scale = range / std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
+    for (int k = 0; k < 3; ++k) d[k] *= scale;
 }
 
 /// Atmospheric refraction (rad) to add to a geometric elevation el (rad): Saemundsson's formula
