@@ -40,6 +40,9 @@ Frame parse_frame(PyObject* name, const char* arg) {
     if (!PyUnicode_Check(name))
         frame::raise(PyExc_TypeError, "%s must be a frame name ('gcrf', 'itrf' or 'teme'), not %.200s", arg,
                      Py_TYPE(name)->tp_name);
+    static const char* const known[3] = {"gcrf", "itrf", "teme"};
+    for (int k = 0; k < 3; ++k)  // the usual spelling, without making a lower-case copy
+        if (PyUnicode_CompareWithASCIIString(name, known[k]) == 0) return Frame(k);
     Ref lower = frame::call(frame::getattr(name, "lower").get());
     const char* s = PyUnicode_AsUTF8(lower.get());
     if (!s) throw frame::PyErrorSet{};
@@ -90,14 +93,19 @@ Vectors vectors(PyObject* obj, const char* name) {
 /// A scalar or a 1-D array of numbers (a station coordinate, an EOP value).
 struct Values {
     Ref array;
-    const double* data = nullptr;
+    const double* data = nullptr;  // the array's elements; unused for a Python number
+    double number = 0.0;
     Py_ssize_t size = 1;
     bool scalar = true;
-    double operator[](Py_ssize_t i) const noexcept { return data[size == 1 ? 0 : i]; }
+    double operator[](Py_ssize_t i) const noexcept { return array ? data[size == 1 ? 0 : i] : number; }
 };
 
 Values values(PyObject* obj, const char* name) {
     Values v;
+    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj)) {  // one number: no array needed
+        v.number = frame::to_double(obj);
+        return v;
+    }
     v.array = as_doubles(obj, 0, 0);
     PyArrayObject* a = arr(v.array);
     if (PyArray_NDIM(a) > 1)
@@ -204,8 +212,9 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
 // Orientation of every epoch.
 
 /// Where each epoch's X, Y, s come from: a grid chunk, or the full series (nullptr). Epochs in
-/// chunks already built read them; a chunk not yet built is built when this call has at least
-/// as many epochs in it as it has nodes, so that sparse epochs never pay for a grid.
+/// chunks already built read them; a chunk not yet built is built once the epochs met in it,
+/// over this call and earlier ones, reach its node count (37), so that sparse epochs never pay
+/// for a grid while dense ones, in one call or one at a time, soon read it.
 std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
     std::vector<const kf::XysChunk*> chunks(ep.e.size(), nullptr);
     if (precise) return chunks;
@@ -224,7 +233,7 @@ std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
     flush();
     std::vector<std::int64_t> build;
     for (auto& [c, count] : wanted)
-        if (count >= kf::grid::nodes) build.push_back(c);
+        if (kf::XysGrid::demand(c, count)) build.push_back(c);
     if (build.empty()) return chunks;
     {
         frame::Unlocked nogil;
@@ -432,8 +441,6 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
         PyObject* alt_obj, PyObject* eop, const SkyOptions& opt) {
     Values lat = values(lat_obj, "lat"), lon = values(lon_obj, "lon");
     Values alt = alt_obj ? values(alt_obj, "alt") : Values{};
-    double zero = 0.0;
-    if (!alt_obj) alt.data = &zero;
     Epochs ep = (target == Target::vectors && src == Frame::itrf) ? Epochs{} : gather(t_obj, eop);
     if (ep.e.empty() && target == Target::vectors && src == Frame::itrf) {
         Ref t = as_time(t_obj);

@@ -79,7 +79,7 @@ inline void gcrf_to_itrf_at(const double xys[3], double tt1, double tt2, double 
 // built lazily in chunks of 8 days, each holding the nodes its interpolation needs (37 series
 // evaluations, about 3 ms), and kept for the life of the process: 1800-2200 at most, 18 MB
 // if every chunk is touched. Chunks outside that span are never built: those epochs take
-// the full series.
+// the full series. `demand` decides when a chunk is worth building.
 
 namespace grid {
 inline constexpr double step_days = 0.25;
@@ -145,6 +145,18 @@ public:
         return fresh;
     }
 
+    /// Record that `count` epochs in an unbuilt chunk were about to take the full series; true
+    /// once the chunk's epochs, summed over calls, reach its node count: building it then costs
+    /// no more than the series already paid, and epochs met one call at a time still end on
+    /// the grid.
+    static bool demand(std::int64_t chunk, std::int64_t count) noexcept {
+        if (!covers(chunk) || !ensure_slots()) return false;
+        auto* d = demand_holder().load(std::memory_order_acquire);
+        const std::int64_t before = d[chunk - grid::first_chunk].fetch_add(
+            std::int32_t(count < grid::nodes ? count : grid::nodes), std::memory_order_relaxed);
+        return before + count >= grid::nodes;
+    }
+
     /// X, Y, s at `p` from a built chunk.
     static void interpolate(const XysChunk& c, const GridPoint& p, double out[3]) noexcept {
         const double u = p.u;
@@ -173,12 +185,21 @@ public:
 private:
     static bool ensure_slots() noexcept {
         if (slots_holder().load(std::memory_order_acquire)) return true;
+        auto* counts = new (std::nothrow) std::atomic<std::int32_t>[grid::chunk_count];
+        if (!counts) return false;
+        for (std::int64_t i = 0; i < grid::chunk_count; ++i) counts[i].store(0, std::memory_order_relaxed);
+        std::atomic<std::int32_t>* no_counts = nullptr;
+        if (!demand_holder().compare_exchange_strong(no_counts, counts, std::memory_order_acq_rel)) delete[] counts;
         auto* fresh = new (std::nothrow) std::atomic<const XysChunk*>[grid::chunk_count];
         if (!fresh) return false;
         for (std::int64_t i = 0; i < grid::chunk_count; ++i) fresh[i].store(nullptr, std::memory_order_relaxed);
         std::atomic<const XysChunk*>* expected = nullptr;
         if (!slots_holder().compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) delete[] fresh;
         return true;
+    }
+    static std::atomic<std::atomic<std::int32_t>*>& demand_holder() noexcept {
+        static std::atomic<std::atomic<std::int32_t>*> h{nullptr};
+        return h;
     }
     static std::atomic<std::atomic<const XysChunk*>*>& slots_holder() noexcept {
         static std::atomic<std::atomic<const XysChunk*>*> h{nullptr};
