@@ -15,6 +15,7 @@ from common import fmt, write_section
 
 import erfa
 
+import frames_client
 from kelvara import _threads
 from kelvara.frames import rotation, sun_aer, transform
 from kelvara.time.time import Time
@@ -63,7 +64,7 @@ t = Time(2460676.5 + np.arange(n) * 300.0 / 86400.0, format="jd")
 dut1 = 0.05 + 1e-3 * np.sin(np.arange(n) / 1e4)
 xp, yp = 0.1 * ARCSEC * np.ones(n), 0.3 * ARCSEC * np.ones(n)
 eop = (dut1, xp, yp)
-tt = np.ascontiguousarray(t.tt.jd12)
+tt = np.array(t.tt.jd12)
 ut1 = np.array(t.utc.jd12)
 ut1[:, 1] += dut1 / 86400.0
 r = rng.normal(size=(n, 3)) * 7e6
@@ -78,8 +79,10 @@ one = best_of(lambda: [transform(r[0], one_t, "gcrf", "itrf", eop=(0.05, 1e-6, 1
 pyerfa_one = best_of(lambda: [erfa.c2t06a(tt[0, 0], tt[0, 1], ut1[0, 0], ut1[0, 1], 1e-6, 1e-6) @ r[0]
                               for _ in range(200)], 5) / 200
 
+limit_gcrf = best_of(lambda: frames_client.gcrf_loop(tt, ut1, xp, yp, r), 5)
 rows += [
     f"| GCRF -> ITRF | {n:,} | pyerfa `c2t06a` + matrix product | {fmt(pyerfa_c2t / n)} | 1 |",
+    f"| GCRF -> ITRF | {n:,} | bare C++ kernel loop, one thread, grid warm (the limit) | {fmt(limit_gcrf / n)} | {pyerfa_c2t / limit_gcrf:.0f}x |",
     f"| GCRF -> ITRF | {n:,} | kelvara `transform`, grid warm | {fmt(warm / n)} | {pyerfa_c2t / warm:.0f}x |",
     f"| GCRF -> ITRF | {n:,} | kelvara `transform`, first call (builds the grid) | {fmt(cold / n)} | {pyerfa_c2t / cold:.0f}x |",
     f"| GCRF -> ITRF | {n:,} | kelvara `transform(precise=True)` | {fmt(precise / n)} | {pyerfa_c2t / precise:.1f}x |",
@@ -90,10 +93,12 @@ rows += [
 teme = best_of(lambda: transform(r, t, "teme", "itrf", eop=eop), 5)
 teme_v = best_of(lambda: transform(r, t, "teme", "itrf", v=r, eop=eop), 5)
 pyerfa_teme = best_of(lambda: erfa_teme_to_itrf(ut1, xp, yp, r), 3)
+limit_teme = best_of(lambda: frames_client.teme_loop(ut1, xp, yp, r), 5)
 rows += [
     f"| TEME -> ITRF | {n:,} | pyerfa `gmst82`, `rz`, `pom00` + product | {fmt(pyerfa_teme / n)} | 1 |",
-    f"| TEME -> ITRF | {n:,} | kelvara `transform` | {fmt(teme / n)} | {pyerfa_teme / teme:.0f}x |",
-    f"| TEME -> ITRF | {n:,} | kelvara `transform` with velocities | {fmt(teme_v / n)} | {pyerfa_teme / teme_v:.0f}x |",
+    f"| TEME -> ITRF | {n:,} | bare C++ kernel loop, one thread (the limit) | {fmt(limit_teme / n)} | {pyerfa_teme / limit_teme:.1f}x |",
+    f"| TEME -> ITRF | {n:,} | kelvara `transform` | {fmt(teme / n)} | {pyerfa_teme / teme:.1f}x |",
+    f"| TEME -> ITRF | {n:,} | kelvara `transform` with velocities | {fmt(teme_v / n)} | {pyerfa_teme / teme_v:.1f}x |",
 ]
 
 # the Sun over Paris for a year, hourly
