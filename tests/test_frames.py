@@ -101,6 +101,14 @@ class TestAgainstErfa:
         else:
             assert rotation_angle(m, ref) <= 1 * UAS
 
+    def test_teme_is_gmst82_then_polar_motion(self):
+        # the TEME -> ITRF matrix is ERFA's chain rz(gmst82(UT1)) then pom00(xp, yp, 0), bit for bit
+        t, utc = tt_time(self.rng.uniform(2437665.5, 2461000.5, 5000), "utc")
+        dut1, xp, yp = self.eop(utc.shape[0])
+        g = erfa.gmst82(utc[:, 0], utc[:, 1] + dut1 / 86400.0)
+        ref = erfa.rxr(erfa.pom00(xp, yp, 0.0), erfa.rz(g, np.broadcast_to(np.eye(3), (g.size, 3, 3))))
+        np.testing.assert_array_equal(rotation("teme", "itrf", t, eop=(dut1, xp, yp)), ref)
+
     def test_transform_uses_the_same_matrices(self):
         jd = 2451545.0 + np.sort(self.rng.uniform(0, 30, 400))
         t, utc = tt_time(jd, "utc")
@@ -239,6 +247,23 @@ class TestStationView:
         bennett = earthlib.refraction(bent, temperature, pressure) if bent >= -1.0 else 0.0
         # the two formulas invert each other to 0.1 arcmin or better
         assert (bent - plain) * 60 == pytest.approx(bennett * 60, abs=0.1)
+
+
+class TestLoadedEop:
+    """Without `eop`, UT1 is the Time's own `.ut1` and polar motion comes from the loaded data."""
+
+    @pytest.mark.parametrize("src, dst", [("gcrf", "itrf"), ("teme", "itrf"), ("itrf", "teme")])
+    def test_equals_explicit_eop_of_the_loaded_data(self, src, dst):
+        iers = pytest.importorskip("kelvara.time.iers")
+        t = Time("2023-05-01") + np.arange(0.0, 3 * 86400.0, 3600.0)
+        r = np.array([4.1e6, -3.3e6, 4.4e6])
+        v = np.array([2100.0, 6200.0, -1800.0])
+        r1, v1 = transform(r, t, src, dst, v=v)
+        r2, v2 = transform(r, t, src, dst, v=v, eop=iers.eop(t))
+        # UT1 as UTC + dut1 and the Time's own UT1 differ by rounding of the two-part date only
+        np.testing.assert_allclose(r1, r2, rtol=0, atol=1e-6)
+        np.testing.assert_allclose(v1, v2, rtol=0, atol=1e-9)
+        assert np.abs(r1 - transform(r, t, src, dst, eop=(0.0, 0.0, 0.0))).max() > 1.0
 
 
 def test_module_exports():

@@ -38,12 +38,36 @@ struct Orientation {
 /// TEME -> ITRF after the revised SGP4 theory (Vallado et al. 2006, AIAA 2006-6753): rotation by
 /// GMST 1982 of UT1 (two-part date ut1a + ut1b), then polar motion xp, yp (rad) with s' = 0.
 /// No equation-of-the-equinoxes terms: TEME's x axis is the mean equinox of date.
+/// The matrices are written out (R3(gmst), then Rx(-yp) Ry(-xp)): the same products as
+/// eraRz, eraPom00(xp, yp, 0) and eraRxr, bit for bit, without their sine of zero and the
+/// multiplications by zero.
 inline void teme_to_itrf(double ut1a, double ut1b, double xp, double yp, Orientation& o) noexcept {
-    const double gmst = eraGmst82(ut1a, ut1b);
-    eraIr(o.t);
-    eraRz(gmst, o.t);
-    eraPom00(xp, yp, 0.0, o.w);
-    eraRxr(o.w, o.t, o.m);
+    const double g = eraGmst82(ut1a, ut1b);
+    const double sg = std::sin(g), cg = std::cos(g);
+    const double sx = std::sin(xp), cx = std::cos(xp), sy = std::sin(yp), cy = std::cos(yp);
+    o.t[0][0] = cg;
+    o.t[0][1] = sg;
+    o.t[0][2] = 0.0;
+    o.t[1][0] = -sg;
+    o.t[1][1] = cg;
+    o.t[1][2] = 0.0;
+    o.t[2][0] = 0.0;
+    o.t[2][1] = 0.0;
+    o.t[2][2] = 1.0;
+    o.w[0][0] = cx;
+    o.w[0][1] = 0.0;
+    o.w[0][2] = sx;
+    o.w[1][0] = sy * sx;
+    o.w[1][1] = cy;
+    o.w[1][2] = -sy * cx;
+    o.w[2][0] = -cy * sx;
+    o.w[2][1] = sy;
+    o.w[2][2] = cy * cx;
+    for (int i = 0; i < 3; ++i) {
+        o.m[i][0] = o.w[i][0] * cg - o.w[i][1] * sg;
+        o.m[i][1] = o.w[i][0] * sg + o.w[i][1] * cg;
+        o.m[i][2] = o.w[i][2];
+    }
 }
 
 /// GCRF -> ITRF, IAU 2006/2000A CIO based, from the CIP coordinates X, Y and the CIO locator s
