@@ -12,8 +12,9 @@
 #include "frames_doc.hpp"
 #include "frames_kernels.hpp"
 
+#include <algorithm>
 #include <optional>
-#include <unordered_map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -73,7 +74,11 @@ struct Vectors {
 
 std::string shape_text(PyArrayObject* a) {
     std::string s = "(";
-    for (int i = 0; i < PyArray_NDIM(a); ++i) s += (i ? ", " : "") + std::to_string(PyArray_DIM(a, i));
+    char number[32];
+    for (int i = 0; i < PyArray_NDIM(a); ++i) {
+        PyOS_snprintf(number, sizeof number, "%s%zd", i ? ", " : "", Py_ssize_t(PyArray_DIM(a, i)));
+        s += number;
+    }
     return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
 }
 
@@ -219,21 +224,24 @@ std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
     std::vector<const kf::XysChunk*> chunks(ep.e.size(), nullptr);
     if (precise) return chunks;
     kf::XysGrid& g = kf::xys_grid();
-    std::unordered_map<std::int64_t, Py_ssize_t> wanted;
-    std::int64_t run_chunk = INT64_MIN;
-    Py_ssize_t run = 0;
-    auto flush = [&] { if (run) wanted[run_chunk] += run; run = 0; };
+    // (chunk, epochs) of every run of epochs in one unbuilt chunk, merged per chunk after sorting
+    std::vector<std::pair<std::int64_t, Py_ssize_t>> runs;
     for (std::size_t i = 0; i < ep.e.size(); ++i) {
         const kf::GridPoint p = kf::grid_point(ep.e[i].tt1, ep.e[i].tt2);
         chunks[i] = g.find(p.chunk);
         if (chunks[i] || !kf::XysGrid::covers(p.chunk)) continue;
-        if (p.chunk != run_chunk) { flush(); run_chunk = p.chunk; }
-        ++run;
+        if (runs.empty() || runs.back().first != p.chunk) runs.emplace_back(p.chunk, 0);
+        ++runs.back().second;
     }
-    flush();
+    std::sort(runs.begin(), runs.end());
     std::vector<std::int64_t> build;
-    for (auto& [c, count] : wanted)
-        if (kf::XysGrid::demand(c, count)) build.push_back(c);
+    for (std::size_t i = 0; i < runs.size();) {
+        std::size_t j = i;
+        Py_ssize_t count = 0;
+        for (; j < runs.size() && runs[j].first == runs[i].first; ++j) count += runs[j].second;
+        if (kf::XysGrid::demand(runs[i].first, count)) build.push_back(runs[i].first);
+        i = j;
+    }
     if (build.empty()) return chunks;
     {
         frame::Unlocked nogil;
