@@ -175,8 +175,60 @@ std::array<Values, 3> eop_parts(PyObject* eop, Py_ssize_t n) {
     return out;
 }
 
-/// TT and UT1 dates and polar motion of every epoch of `t` (anything Time accepts). UT1 is the
-/// Time's own `.ut1` with the loaded EOP, or UTC + dut1 with an explicit `eop`.
+/// Start of 1972, when TAI-UTC became a whole number of seconds, as a UTC Julian date.
+constexpr double utc_1972 = 2441317.5;
+constexpr double utc_1960 = 2436934.5;
+
+/// The Julian date of 0h of the UTC day holding utc1 + utc2, summed so that no epoch within a
+/// rounding step of midnight lands on the wrong day.
+inline double day_start(double utc1, double utc2) noexcept {
+    const double k1 = std::floor(utc1), k2 = std::floor(utc2);
+    const double frac = (utc1 - k1) + (utc2 - k2);
+    return (k1 + k2) + (std::floor(frac - 0.5) + 0.5);
+}
+
+/// TAI-UTC (s) at 0h of each epoch's UTC day, the offset ERFA's eraUtcut1 turns UT1-UTC into
+/// UT1-TAI with. `d` holds each epoch's own TAI-UTC read off the Time's two-part dates. From
+/// 1972 it is a whole number of seconds, except on a day that ends with a leap second, where
+/// the stretched UTC day makes it creep up by up to one second: the day's value is the whole
+/// second below. From 1960 to 1972 UTC drifted against TAI and stepped by fractions of a
+/// second, so those days' starts (and that of the last day of 1959, which ERFA stretches to
+/// reach 1960's offset) are converted by the Time type itself. Before that TAI-UTC is zero.
+std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> d) {
+    std::vector<Py_ssize_t> early;
+    const Py_ssize_t n = Py_ssize_t(d.size());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const double jd = utc[2 * i] + utc[2 * i + 1];
+        if (jd >= utc_1972) d[std::size_t(i)] = std::floor(d[std::size_t(i)] + 1e-6);
+        else if (jd >= utc_1960 - 1.0) early.push_back(i);  // 1959-12-31 is stretched into 1960's offset
+    }
+    if (early.empty()) return d;
+    npy_intp dims[2] = {npy_intp(early.size()), 2};
+    Ref starts = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    double* p = static_cast<double*>(PyArray_DATA(arr(starts)));
+    for (std::size_t k = 0; k < early.size(); ++k) {
+        p[2 * k] = day_start(utc[2 * early[k]], utc[2 * early[k] + 1]);
+        p[2 * k + 1] = 0.0;
+    }
+    Ref from_jd12 = frame::getattr(reinterpret_cast<PyObject*>(time_type), "from_jd12");
+    Ref scale = frame::str("utc");
+    PyObject* argv[] = {nullptr, starts.get(), scale.get()};
+    Ref kw = Ref::steal(Py_BuildValue("(s)", "scale"));
+    Ref days = Ref::steal(PyObject_Vectorcall(from_jd12.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.get()));
+    Ref tai = jd12(days.get(), "tai");
+    if (PyArray_DIM(arr(tai), 0) != npy_intp(early.size()))
+        frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
+    const double* q = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    for (std::size_t k = 0; k < early.size(); ++k)
+        d[std::size_t(early[k])] = ((q[2 * k] - p[2 * k]) + q[2 * k + 1]) * kf::seconds_per_day;
+    return d;
+}
+
+/// TT and UT1 dates and polar motion of every epoch of `t` (anything Time accepts). dut1 and
+/// polar motion are the loaded EOP (kelvara.time.iers.eop) or the explicit `eop`. UT1 is
+/// TAI + dut1 - (TAI-UTC at 0h of the UTC day), as ERFA's eraUtcut1 forms it (and Time.ut1
+/// with it): UTC + dut1 on ordinary days, and right on a day that ends with a leap second,
+/// where adding dut1 to the UTC date would drift by up to a second.
 Epochs gather(PyObject* t_in, PyObject* eop) {
     Ref t = as_time(t_in);
     Epochs out;
@@ -184,29 +236,33 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
     out.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
     Ref tt = jd12(t.get(), "tt");
     const Py_ssize_t n = PyArray_DIM(arr(tt), 0);
-    Ref ut1;
     std::array<Values, 3> parts;
-    const bool loaded = !eop || eop == Py_None;
-    if (loaded) {
+    if (!eop || eop == Py_None) {
         Ref iers = frame::import("kelvara.time.iers");
         Ref fn = frame::getattr(iers.get(), "eop");
         Ref triple = frame::call(fn.get(), t.get());
         parts = eop_parts(triple.get(), n);
-        ut1 = jd12(t.get(), "ut1");
     } else {
         parts = eop_parts(eop, n);
-        ut1 = jd12(t.get(), "utc");
     }
-    if (PyArray_DIM(arr(ut1), 0) != n) frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
+    Ref tai = jd12(t.get(), "tai");
+    Ref utc = jd12(t.get(), "utc");
+    if (PyArray_DIM(arr(tai), 0) != n || PyArray_DIM(arr(utc), 0) != n)
+        frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
     const double* a = static_cast<const double*>(PyArray_DATA(arr(tt)));
-    const double* b = static_cast<const double*>(PyArray_DATA(arr(ut1)));
+    const double* b = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    const double* c = static_cast<const double*>(PyArray_DATA(arr(utc)));
+    std::vector<double> d(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        d[std::size_t(i)] = ((b[2 * i] - c[2 * i]) + (b[2 * i + 1] - c[2 * i + 1])) * kf::seconds_per_day;
+    const std::vector<double> dat = tai_utc_at_day_start(c, std::move(d));
     out.e.resize(std::size_t(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         Epoch& e = out.e[std::size_t(i)];
         e.tt1 = a[2 * i];
         e.tt2 = a[2 * i + 1];
         e.ut1a = b[2 * i];
-        e.ut1b = loaded ? b[2 * i + 1] : b[2 * i + 1] + parts[0][i] / kf::seconds_per_day;
+        e.ut1b = b[2 * i + 1] + (parts[0][i] - dat[std::size_t(i)]) / kf::seconds_per_day;
         e.xp = parts[1][i];
         e.yp = parts[2][i];
     }
