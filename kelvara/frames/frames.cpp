@@ -269,6 +269,20 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
     return out;
 }
 
+/// The epochs of `t` without their dates (zeros): only their number and scalar-ness count.
+Epochs shape_only(PyObject* t_in) {
+    Ref t = as_time(t_in);
+    Ref size = frame::getattr(t.get(), "size");
+    const Py_ssize_t n = PyLong_AsSsize_t(size.get());
+    if (n == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+    if (n < 0) frame::raise(PyExc_ValueError, "Time.size must not be negative");
+    Ref isscalar = frame::getattr(t.get(), "isscalar");
+    Epochs ep;
+    ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+    ep.e.resize(std::size_t(n));
+    return ep;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Orientation of every epoch.
 
@@ -408,15 +422,8 @@ PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObjec
         Vectors r = vectors(r_obj, "r");
         std::optional<Vectors> v;
         if (v_obj && v_obj != Py_None) v = vectors(v_obj, "v");
-        Epochs ep = (src == dst) ? Epochs{} : gather(t_obj, eop);
-        if (src == dst) {  // no rotation, but the epochs still set the shape
-            Ref t = as_time(t_obj);
-            Ref size = frame::getattr(t.get(), "size");
-            Ref isscalar = frame::getattr(t.get(), "isscalar");
-            ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
-            if (PyErr_Occurred()) throw frame::PyErrorSet{};
-            ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
-        }
+        // no rotation between a frame and itself, but the epochs still set the shape
+        Epochs ep = (src == dst) ? shape_only(t_obj) : gather(t_obj, eop);
         Py_ssize_t k = broadcast(r.rows, ep.size(), "r", "t");
         if (v) k = broadcast(k, v->rows, "r and t", "v");
         const bool single = r.single && (!v || v->single) && ep.scalar;
@@ -505,15 +512,8 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
         PyObject* alt_obj, PyObject* eop, const SkyOptions& opt) {
     Values lat = values(lat_obj, "lat"), lon = values(lon_obj, "lon");
     Values alt = alt_obj ? values(alt_obj, "alt") : Values{};
-    Epochs ep = (target == Target::vectors && src == Frame::itrf) ? Epochs{} : gather(t_obj, eop);
-    if (ep.e.empty() && target == Target::vectors && src == Frame::itrf) {
-        Ref t = as_time(t_obj);
-        Ref size = frame::getattr(t.get(), "size");
-        Ref isscalar = frame::getattr(t.get(), "isscalar");
-        ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
-        if (PyErr_Occurred()) throw frame::PyErrorSet{};
-        ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
-    }
+    // ITRF positions need no Earth orientation: the epochs only set the shape
+    Epochs ep = (target == Target::vectors && src == Frame::itrf) ? shape_only(t_obj) : gather(t_obj, eop);
     Py_ssize_t k = ep.size();
     if (r) k = broadcast(r->rows, k, "r", "t");
     k = broadcast(k, lat.size, "t", "lat");
@@ -530,27 +530,33 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
     run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
         kf::Orientation os, od;
         Py_ssize_t last = -1;
+        double p[3]{}, q[3]{}, sun[3]{};  // the body at epoch `last` (GCRF; the Sun already in ITRF)
         for (Py_ssize_t i = b; i < e; ++i) {
             const Py_ssize_t j = ne == 1 ? 0 : i;
-            if (body_frame != Frame::itrf && j != last) { path.orientations(j, os, od); last = j; }
+            if (body_frame != Frame::itrf && j != last) {
+                // one epoch seen from many stations: orientation and ephemeris once
+                path.orientations(j, os, od);
+                last = j;
+                if (target == Target::sun) {
+                    kelvara::ephemeris::sun_position(ep[j].tt1, ep[j].tt2, p);
+                    kf::to_itrf(os, p, sun);
+                } else if (target == Target::moon) {
+                    kelvara::ephemeris::moon_state(ep[j].tt1, ep[j].tt2, p, q);
+                }
+            }
             const double phi = lat[i] * angle, lam = lon[i] * angle;
             double rs[3], rb[3], d[3], out[3];
             kf::geodetic_to_itrf(phi, lam, alt[i], rs);
-            const Epoch* ej = body_frame == Frame::itrf ? nullptr : &ep[j];
             if (target == Target::sun) {
-                double p[3];
-                kelvara::ephemeris::sun_position(ej->tt1, ej->tt2, p);
-                kf::to_itrf(os, p, rb);
-                kf::topocentric(rb, rs, d);
+                kf::topocentric(sun, rs, d);
             } else if (target == Target::moon) {
                 // light time: the Moon where it was when the light left it, from its geocentric motion
-                double p[3], q[3];
-                kelvara::ephemeris::moon_state(ej->tt1, ej->tt2, p, q);
+                double retarded[3];
                 kf::to_itrf(os, p, rb);
                 const double tau = std::sqrt(((rb[0] - rs[0]) * (rb[0] - rs[0]) + (rb[1] - rs[1]) * (rb[1] - rs[1])) +
                                              (rb[2] - rs[2]) * (rb[2] - rs[2])) / kf::speed_of_light;
-                for (int c = 0; c < 3; ++c) p[c] -= q[c] * tau;
-                kf::to_itrf(os, p, rb);
+                for (int c = 0; c < 3; ++c) retarded[c] = p[c] - q[c] * tau;
+                kf::to_itrf(os, retarded, rb);
                 kf::topocentric(rb, rs, d);
             } else {
                 const double* ri = r->data + 3 * (r->rows == 1 ? 0 : i);
