@@ -194,6 +194,19 @@ class TestShapes:
         with pytest.raises(ValueError, match=message):
             call()
 
+    @pytest.mark.parametrize("fn", [sun_aer, moon_aer])
+    @pytest.mark.parametrize("t, lat", [("scalar", "array"), ("array", "scalar"), ("array", "array")])
+    def test_station_view_broadcasting_matches_one_by_one(self, fn, t, lat):
+        # 300 rows: large enough for the pool, so that rows split between threads
+        times = Time("2024-03-01") + np.arange(300) * 3600.0 if t == "array" else Time("2024-03-01T06:00")
+        lats = np.linspace(-89, 89, 300) if lat == "array" else 48.85
+        az, el, rg = fn(times, lats, 2.35, 100.0, eop=self.eop)
+        assert az.shape == el.shape == rg.shape == (300,)
+        for i in range(0, 300, 37):
+            one = fn(times[i] if t == "array" else times, lats[i] if lat == "array" else lats, 2.35, 100.0, eop=self.eop)
+            assert all(isinstance(x, float) for x in one)
+            assert (az[i], el[i], rg[i]) == one
+
     def test_rotation_shapes_and_composition(self):
         m = rotation("teme", "gcrf", self.times, eop=self.eop)
         assert m.shape == (3, 3, 3) and rotation("teme", "gcrf", self.times[0], eop=self.eop).shape == (3, 3)
