@@ -30,7 +30,7 @@ def compute(start: str, days: int) -> tuple[Time, np.ndarray, np.ndarray]:
 
 
 def table(t: Time, sun_el: np.ndarray, moon_el: np.ndarray, days: int) -> list[str]:
-    """One line a day: the highest Sun and Moon and when (UTC)."""
+    """One line a day: the highest Sun and Moon within that UTC day, and when."""
     per_day = int(86400 / STEP)
     lines = ["date        Sun max (deg)  at     Moon max (deg)  at"]
     for d in range(days):
@@ -56,7 +56,8 @@ def plot(t: Time, sun_el: np.ndarray, moon_el: np.ndarray, path: pathlib.Path) -
     axes.set_ylabel("elevation (deg), no refraction")
     axes.set_title(f"Sun and Moon over Paris, {str(t[0].iso)[:10]} (UTC, every 5 minutes)")
     axes.grid(True, alpha=0.3)
-    axes.legend(loc="lower right")
+    axes.set_ylim(-90, 90)
+    axes.legend(loc="upper right", ncols=3)
     fig.autofmt_xdate()
     path.parent.mkdir(parents=True, exist_ok=True)
     fig.savefig(path, dpi=100)
