@@ -114,6 +114,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
             convert_str_array(c, a, out);
         } else if (kind == 'O') {
             for (Py_ssize_t i = 0; i < n; ++i) {
+                frame::poll_signals(i);
                 Ref item = Ref::steal(scalar ? PyArray_GETITEM(a, static_cast<char*>(PyArray_DATA(a)))
                                              : PySequence_GetItem(value, i));
                 convert_item(c, item.get(), out + 2 * i);
@@ -135,6 +136,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         t = new_time(tp, scale, n, false);
         double* out = as_time(t.get())->data;
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i);
             if (PyList_Check(items[i]) || PyTuple_Check(items[i]) || PyArray_Check(items[i]))
                 frame::raise(PyExc_ValueError, "Time values must be one-dimensional, got the element %R", items[i]);
             convert_item(c, items[i], out + 2 * i);
@@ -279,7 +281,10 @@ PyObject* time_iter(PyObject* self) noexcept {
         TimeObject* t = as_time(self);
         if (t->isscalar) frame::raise(PyExc_TypeError, "iteration over a scalar Time");
         Ref list = Ref::steal(PyList_New(t->size));
-        for (Py_ssize_t i = 0; i < t->size; ++i) PyList_SET_ITEM(list.get(), i, item_at(self, i).release());
+        for (Py_ssize_t i = 0; i < t->size; ++i) {
+            frame::poll_signals(i);
+            PyList_SET_ITEM(list.get(), i, item_at(self, i).release());
+        }
         return Ref::steal(PyObject_GetIter(list.get()));
     });
 }

@@ -66,7 +66,10 @@ inline PyObject* time_richcompare(PyObject* a, PyObject* b, int op) noexcept {
             npy_intp dims[1] = {n};
             Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_BOOL, 0));
             auto* v = static_cast<npy_bool*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-            for (Py_ssize_t i = 0; i < n; ++i) v[i] = test(diff(i));
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                frame::poll_signals(i);
+                v[i] = test(diff(i));
+            }
             return out;
         });
     });
@@ -148,6 +151,7 @@ inline Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
     Ref r = new_time(Py_TYPE(self), scale, n, scalar);
     double* out = as_time(r.get())->data;
     for (Py_ssize_t i = 0; i < n; ++i) {
+        frame::poll_signals(i);
         const double* p = src + 2 * (nt == 1 ? 0 : i);
         double dt = sign * off.seconds[size_t(no == 1 ? 0 : i)];
         if (!std::isfinite(dt)) frame::raise(PyExc_ValueError, "time offset %R is not finite", frame::as_float(dt).get());
@@ -180,7 +184,10 @@ inline PyObject* time_subtract(PyObject* a, PyObject* b) noexcept {
                 npy_intp dims[1] = {n};
                 Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
                 auto* v = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-                for (Py_ssize_t i = 0; i < n; ++i) v[i] = diff(i) * ERFA_DAYSEC;
+                for (Py_ssize_t i = 0; i < n; ++i) {
+                    frame::poll_signals(i);
+                    v[i] = diff(i) * ERFA_DAYSEC;
+                }
                 return out;
             });
         }
