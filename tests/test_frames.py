@@ -296,6 +296,24 @@ class TestLoadedEop:
         assert np.abs(r1 - transform(r, t, src, dst, eop=(0.0, 0.0, 0.0))).max() > 1.0
 
 
+def test_long_loops_end_on_ctrl_c(python):
+    # 400000 epochs of the full series take many seconds; SIGINT half a second in must end them
+    out = python("""
+        import os, signal, threading
+        import numpy as np
+        from kelvara.frames import transform
+        from kelvara.time.time import Time
+        t = Time(2451545.0 + np.linspace(0, 3000, 400_000), format="jd")
+        threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+        try:
+            transform([7e6, 0, 0], t, "gcrf", "itrf", eop=(0.0, 0.0, 0.0), precise=True)
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    assert out.strip() == "interrupted"
+
+
 def test_module_exports():
     assert frames.FRAMES == ("gcrf", "itrf", "teme")
     assert frames.OMEGA_EARTH == pytest.approx(2 * np.pi * 1.00273781191135448 / 86400, rel=1e-15)

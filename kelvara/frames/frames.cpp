@@ -313,11 +313,16 @@ std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
         i = j;
     }
     if (build.empty()) return chunks;
-    {
-        frame::Unlocked nogil;
-        frame::threads::parallel_for(Py_ssize_t(build.size()), 1, [&](Py_ssize_t b, Py_ssize_t e) {
-            for (Py_ssize_t k = b; k < e; ++k) g.build(build[std::size_t(k)]);
-        });
+    // a chunk costs milliseconds: signals are looked at every 64 of them
+    for (std::size_t b = 0; b < build.size(); b += 64) {
+        const std::size_t e = std::min(build.size(), b + 64);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(Py_ssize_t(e - b), 1, [&](Py_ssize_t x, Py_ssize_t y) {
+                for (Py_ssize_t k = x; k < y; ++k) g.build(build[b + std::size_t(k)]);
+            });
+        }
+        if (e < build.size() && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
     }
     for (std::size_t i = 0; i < ep.e.size(); ++i)
         if (!chunks[i]) chunks[i] = g.find(kf::grid_point(ep.e[i].tt1, ep.e[i].tt2).chunk);
@@ -379,15 +384,22 @@ Path make_path(Frame src, Frame dst, const Epochs& ep, bool precise) {
     return p;
 }
 
-/// Run fn(begin, end) over [0, n): without the lock and over the pool for large n.
+/// Run fn(begin, end) over [0, n): without the lock and over the pool for large n, in blocks
+/// between which a pending Ctrl-C (or a signal handler's exception) ends the call.
 template <class F>
-void run_rows(Py_ssize_t n, F&& fn) {
+void run_rows(Py_ssize_t n, F&& fn, Py_ssize_t block = 65536) {
     if (n < unlocked_from) {
         fn(Py_ssize_t(0), n);
         return;
     }
-    frame::Unlocked nogil;
-    frame::threads::parallel_for(n, grain, fn);
+    for (Py_ssize_t b = 0; b < n; b += block) {
+        const Py_ssize_t e = std::min(n, b + block);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
+        }
+        if (e < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
+    }
 }
 
 Ref new_array(int nd, npy_intp* dims) { return Ref::steal(PyArray_SimpleNew(nd, dims, NPY_DOUBLE)); }
@@ -451,7 +463,7 @@ PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObjec
                     path.apply(os, od, ri, vi, rp + 3 * i, vp ? vp + 3 * i : nullptr);
                 }
             }
-        });
+        }, precise ? 4096 : 65536);
         if (!v) return ro;
         return Ref::steal(PyTuple_Pack(2, ro.get(), vo.get()));
     });
@@ -489,7 +501,7 @@ PyObject* rotation(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject
                         mi[3 * row + col] = s;
                     }
             }
-        });
+        }, precise ? 4096 : 65536);
         return out;
     });
 }
@@ -570,7 +582,7 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
             pe[i] = out[1] / angle;
             pr[i] = out[2];
         }
-    });
+    }, 8192);
     if (single && k == 1)
         return Ref::steal(Py_BuildValue("(ddd)", pa[0], pe[0], pr[0]));
     return Ref::steal(PyTuple_Pack(3, az.get(), el.get(), rg.get()));
