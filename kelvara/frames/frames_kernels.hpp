@@ -101,7 +101,7 @@ inline void gcrf_to_itrf_at(const double xys[3], double tt1, double tt2, double 
 // Measured against eraXys06a at 30000 epochs spread over 1900-2100: X and Y within 0.008 uas,
 // s within 3e-5 uas (a 6-hour cubic reaches 1.1 uas, a 12-hour quintic 0.5 uas). The grid is
 // built lazily in chunks of 8 days, each holding the nodes its interpolation needs (37 series
-// evaluations, about 3 ms), and kept for the life of the process: 1800-2200 at most, 18 MB
+// evaluations, about 3 ms), and kept for the life of the process: 1800-2200 at most, 16 MB
 // if every chunk is touched. Chunks outside that span are never built: those epochs take
 // the full series. `demand` decides when a chunk is worth building.
 
@@ -109,8 +109,8 @@ namespace grid {
 inline constexpr double step_days = 0.25;
 inline constexpr int per_chunk = 32;                 // intervals per chunk: 8 days
 inline constexpr int nodes = per_chunk + 5;          // nodes k0-2 .. k0+per_chunk+2
-inline constexpr std::int64_t first_chunk = -6848;   // J2000 - 6848 x 8 d: before 1800-01-01
-inline constexpr std::int64_t chunk_count = 2 * 6848;  // to after 2200-01-01
+inline constexpr std::int64_t first_chunk = -9132;     // J2000 - 9132 x 8 d: 1799-12-24
+inline constexpr std::int64_t chunk_count = 2 * 9132;  // to 2200-01-08
 }  // namespace grid
 
 /// One chunk: X, Y, s at the nodes k0-2 .. k0+per_chunk+2, k0 = chunk index x per_chunk.
