@@ -23,6 +23,7 @@ MODULES = [
     "kelvara.satellite.satellite",
     "kelvara.time.time",
     "kelvara.time.iers",
+    "kelvara.frames.frames",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # NumPy's defaults, stated so that a test that changed them cannot leak into the printed arrays
