@@ -1,0 +1,276 @@
+// The event search: threshold crossings and maxima of a smooth elevation function of time.
+// Pure C++ (no Python.h, no allocation other than the caller's event vector, no exceptions).
+//
+// A model supplies, at a time t (seconds from the start of the window):
+//   void eval(double t, Value& out) const noexcept;   // g = elevation - threshold, its rate,
+//                                                      // and the rate of the elevation itself
+//   double step(double t, const Value& at) const noexcept;  // the sampling step from t
+//   double safe(double t, const Value& at) const noexcept;  // a time within which g stays < 0
+//                                                            // (0 when no bound is known)
+// The search samples g and its rate from 0 to T, brackets every maximum of the elevation by a
+// change of sign of its rate between two samples, brackets every crossing of the threshold by a
+// change of sign of g on a stretch where the rate keeps its sign, and refines both to 1 ms.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace kelvara::events {
+
+/// g (rad) and its time derivative (rad/s), and the elevation's own rate (rad/s); they differ
+/// only where the threshold moves (the Moon's semi-diameter).
+struct Value {
+    double g = 0.0, gd = 0.0, ed = 0.0;
+    double range = 0.0;  // distance from the station, m (for the climb bound)
+    double rate = 0.0;   // angular rate of the orbit about the Earth's centre, rad/s (for the step)
+};
+
+enum class Kind : int { rise = 0, maximum = 1, set = 2 };
+
+struct Event {
+    double t;    // seconds from the start of the window
+    Kind kind;
+    double g;    // g at the event (for a maximum: how far above the threshold it culminates)
+};
+
+/// The result of a scan: the state at both ends and the events in time order.
+struct Scan {
+    bool up_at_start = false, up_at_end = false;
+    double g_start = 0.0, g_end = 0.0;
+    std::vector<Event> events;
+};
+
+/// Root tolerance, seconds: every refined time is within this of the true root of the sampled
+/// function (half of the 1 ms the results are given to).
+inline constexpr double time_tolerance = 5e-4;
+
+/// Brent's root finder on [a, b] where fa and fb differ in sign: inverse quadratic and secant
+/// steps, bisection when they stall. Returns a time within `tol` of a root.
+template <class F>
+inline double brent_root(F&& f, double a, double b, double fa, double fb, double tol) noexcept {
+    if (fa == 0.0) return a;
+    if (fb == 0.0) return b;
+    double c = a, fc = fa, d = b - a, e = d;
+    for (int iter = 0; iter < 200; ++iter) {
+        if ((fb > 0.0) == (fc > 0.0)) {
+            c = a;
+            fc = fa;
+            d = e = b - a;
+        }
+        if (std::fabs(fc) < std::fabs(fb)) {
+            a = b; b = c; c = a;
+            fa = fb; fb = fc; fc = fa;
+        }
+        const double tol1 = 2.0 * 2.220446049250313e-16 * std::fabs(b) + 0.5 * tol;
+        const double xm = 0.5 * (c - b);
+        if (std::fabs(xm) <= tol1 || fb == 0.0) return b;
+        if (std::fabs(e) >= tol1 && std::fabs(fa) > std::fabs(fb)) {
+            double p, q, r;
+            const double s = fb / fa;
+            if (a == c) {
+                p = 2.0 * xm * s;
+                q = 1.0 - s;
+            } else {
+                q = fa / fc;
+                r = fb / fc;
+                p = s * (2.0 * xm * q * (q - r) - (b - a) * (r - 1.0));
+                q = (q - 1.0) * (r - 1.0) * (s - 1.0);
+            }
+            if (p > 0.0) q = -q;
+            p = std::fabs(p);
+            if (2.0 * p < std::min(3.0 * xm * q - std::fabs(tol1 * q), std::fabs(e * q))) {
+                e = d;
+                d = p / q;
+            } else {
+                d = xm;
+                e = d;
+            }
+        } else {
+            d = xm;
+            e = d;
+        }
+        a = b;
+        fa = fb;
+        b += std::fabs(d) > tol1 ? d : (xm > 0.0 ? tol1 : -tol1);
+        fb = f(b);
+        if (!(fb == fb)) return b;  // NaN: the model failed inside the bracket; stop here
+    }
+    return b;
+}
+
+/// Scan [0, T] for crossings of g = 0 and maxima of the elevation. `report_all_maxima` keeps
+/// maxima below the threshold too (a body's transits); otherwise only those above it.
+template <class M>
+inline void scan(const M& model, double T, bool report_all_maxima, Scan& out) noexcept {
+    out.events.clear();
+    Value va, vb;
+    double a = 0.0;
+    model.eval(a, va);
+    out.up_at_start = va.g > 0.0;
+    out.g_start = va.g;
+    auto g_at = [&](double t) { Value v; model.eval(t, v); return v.g; };
+    auto ed_at = [&](double t) { Value v; model.eval(t, v); return v.ed; };
+    auto crossing = [&](double lo, double hi, double glo, double ghi) {
+        const double t = brent_root(g_at, lo, hi, glo, ghi, time_tolerance);
+        out.events.push_back({t, glo < ghi ? Kind::rise : Kind::set, 0.0});
+    };
+    while (a < T) {
+        // Below the threshold with a bound on how fast the elevation can climb: jump ahead to
+        // the first time the threshold could be reached. The elevation cannot cross it in
+        // between, so nothing is lost, and no maximum above the threshold lies there either.
+        double h = model.step(a, va);
+        const double jump = va.g < 0.0 ? model.safe(a, va) : 0.0;
+        bool jumped = false;
+        if (jump > h) {
+            h = jump;
+            jumped = true;
+        }
+        if (!(h > 0.0)) h = 1.0;
+        const double b = std::min(T, a + h);
+        model.eval(b, vb);
+        if (!jumped) {
+            const bool nan = !(va.g == va.g) || !(vb.g == vb.g);
+            if (nan) {
+                // the model failed at one end: nothing can be bracketed across it
+            } else if (va.ed > 0.0 && vb.ed <= 0.0 && b > a) {
+                // A maximum of the elevation: split there, then each side is monotonic.
+                const double tm = brent_root(ed_at, a, b, va.ed, vb.ed, time_tolerance);
+                Value vm;
+                model.eval(tm, vm);
+                if ((va.g > 0.0) != (vm.g > 0.0)) crossing(a, tm, va.g, vm.g);
+                // a maximum at the very edge of the window is not a culmination inside it
+                if ((report_all_maxima || vm.g > 0.0) && tm > 0.0 && tm < T)
+                    out.events.push_back({tm, Kind::maximum, vm.g});
+                if ((vm.g > 0.0) != (vb.g > 0.0)) crossing(tm, b, vm.g, vb.g);
+            } else if (va.ed < 0.0 && vb.ed >= 0.0 && va.g > 0.0 && vb.g > 0.0) {
+                // A minimum between two samples above the threshold may dip below it.
+                const double tm = brent_root(ed_at, a, b, va.ed, vb.ed, time_tolerance);
+                Value vm;
+                model.eval(tm, vm);
+                if (vm.g <= 0.0) {
+                    crossing(a, tm, va.g, vm.g);
+                    crossing(tm, b, vm.g, vb.g);
+                }
+            } else if ((va.g > 0.0) != (vb.g > 0.0)) {
+                crossing(a, b, va.g, vb.g);
+            }
+        }
+        a = b;
+        va = vb;
+    }
+    out.up_at_end = va.g > 0.0;
+    out.g_end = va.g;
+}
+
+/// One pass assembled from a scan: NaN marks a side outside the window.
+struct Pass {
+    double rise, culmination, set;
+    double culmination_g;
+};
+
+/// Group a scan's events into passes: a rise opens one, a set closes it, and the highest
+/// maximum between them is its culmination. A pass under way at 0 has no rise, one still under
+/// way at T no set. Returns false when the threshold is never reached in the window.
+inline bool assemble(const Scan& s, std::vector<Pass>& passes) {
+    const double nan = std::nan("");
+    bool open = s.up_at_start;
+    Pass cur{nan, nan, nan, nan};
+    for (const Event& e : s.events) {
+        switch (e.kind) {
+        case Kind::rise:
+            open = true;
+            cur = Pass{e.t, nan, nan, nan};
+            break;
+        case Kind::maximum:
+            if (open && e.g > 0.0 && !(cur.culmination_g >= e.g)) {
+                cur.culmination = e.t;
+                cur.culmination_g = e.g;
+            }
+            break;
+        case Kind::set:
+            if (open) {
+                cur.set = e.t;
+                passes.push_back(cur);
+            }
+            open = false;
+            cur = Pass{nan, nan, nan, nan};
+            break;
+        }
+    }
+    if (open) passes.push_back(cur);
+    return s.up_at_start || !passes.empty();
+}
+
+// ---- Geometry shared by the models ----------------------------------------------------------
+
+/// A station: its Earth-fixed position (m) and the east, north and up unit vectors.
+struct Station {
+    double r[3];
+    double e[3], n[3], u[3];
+};
+
+/// Station from geodetic latitude and longitude (rad) and height (m) on an ellipsoid of
+/// equatorial radius a (m) and flattening f.
+inline Station make_station(double lat, double lon, double alt, double a, double f) noexcept {
+    Station s;
+    const double sp = std::sin(lat), cp = std::cos(lat), sl = std::sin(lon), cl = std::cos(lon);
+    const double e2 = f * (2.0 - f);
+    const double N = a / std::sqrt(1.0 - e2 * sp * sp);
+    s.r[0] = (N + alt) * cp * cl;
+    s.r[1] = (N + alt) * cp * sl;
+    s.r[2] = (N * (1.0 - e2) + alt) * sp;
+    s.e[0] = -sl; s.e[1] = cl; s.e[2] = 0.0;
+    s.n[0] = -sp * cl; s.n[1] = -sp * sl; s.n[2] = cp;
+    s.u[0] = cp * cl; s.u[1] = cp * sl; s.u[2] = sp;
+    return s;
+}
+
+/// Elevation (rad), its rate (rad/s), range (m) and range rate (m/s) of an Earth-fixed position
+/// and velocity seen from the station.
+struct Look {
+    double el, eldot, range, rdot;
+};
+
+inline Look look(const Station& s, const double r[3], const double v[3]) noexcept {
+    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
+    const double d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    const double up = (p[0] * s.u[0] + p[1] * s.u[1] + p[2] * s.u[2]) / d;
+    const double vup = v[0] * s.u[0] + v[1] * s.u[1] + v[2] * s.u[2];
+    const double rdot = (p[0] * v[0] + p[1] * v[1] + p[2] * v[2]) / d;
+    Look l;
+    l.el = std::asin(std::clamp(up, -1.0, 1.0));
+    const double ce = std::sqrt(std::max(0.0, 1.0 - up * up));
+    // d(sin el)/dt = (v.u - sin(el) * rdot) / d
+    l.eldot = ce > 0.0 ? (vup - up * rdot) / (d * ce) : 0.0;
+    l.range = d;
+    l.rdot = rdot;
+    return l;
+}
+
+/// Azimuth (rad, clockwise from north, in [0, 2 pi)) of an Earth-fixed position.
+inline double azimuth(const Station& s, const double r[3]) noexcept {
+    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
+    const double east = p[0] * s.e[0] + p[1] * s.e[1] + p[2] * s.e[2];
+    const double north = p[0] * s.n[0] + p[1] * s.n[1] + p[2] * s.n[2];
+    double az = std::atan2(east, north);
+    if (az < 0.0) az += 2.0 * 3.14159265358979323846;
+    if (az >= 2.0 * 3.14159265358979323846) az = 0.0;
+    return az;
+}
+
+/// Time (s) within which the elevation of an object seen at range `d` (m), below the threshold
+/// by `below` (rad), cannot climb to it, when its speed relative to the station never exceeds
+/// `vmax` (m/s) and its range never falls below `dmin` (m). The direction to the object turns at
+/// most |v| / d rad/s and the zenith distance changes no faster, so with d(t) >= d - vmax t the
+/// climb over a time s is at most ln(d / (d - vmax s)) until d(t) reaches dmin, and
+/// vmax / dmin per second after that.
+inline double time_to_climb(double below, double d, double vmax, double dmin) noexcept {
+    if (!(below > 0.0) || !(vmax > 0.0) || !(dmin > 0.0)) return 0.0;
+    if (d <= dmin) return below * dmin / vmax;
+    const double log_room = std::log(d / dmin);
+    if (below <= log_room) return d * (1.0 - std::exp(-below)) / vmax;
+    return (d - dmin) / vmax + (below - log_room) * dmin / vmax;
+}
+
+}  // namespace kelvara::events
