@@ -1,0 +1,572 @@
+// kelvara.frames.frames: positions and velocities between GCRF, ITRF and TEME at the epochs of a
+// Time, and the Sun, the Moon or any position in a geodetic station's sky.
+//
+// Every call gathers its epochs once (TT and UT1 two-part dates, polar motion) into a plain
+// vector, then runs the kernels over the rows without the interpreter lock, spread over the
+// frame's thread pool when the batch is large.
+#include "../frame/frame.hpp"
+#include "../frame/numpy.hpp"
+#include "../frame/threads.hpp"
+#include "../time/time.hpp"
+#include "../bodies/ephemeris_kernels.hpp"
+#include "frames_doc.hpp"
+#include "frames_kernels.hpp"
+
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+using frame::Ref;
+namespace kf = kelvara::frames;
+
+constexpr const char* source_file = "kelvara/frames/frames.cpp";
+constexpr double deg_to_rad = M_PI / 180.0;
+
+PyTypeObject* time_type = nullptr;  // bound during exec, kept for the life of the process
+
+/// Batches below this size stay on the calling thread with the lock held: releasing it and
+/// waking the pool costs more than the work.
+constexpr Py_ssize_t unlocked_from = 256;
+constexpr Py_ssize_t grain = 1024;
+
+// ---------------------------------------------------------------------------------------------
+// Frames by name.
+
+enum class Frame { gcrf, itrf, teme };
+
+Frame parse_frame(PyObject* name, const char* arg) {
+    if (!PyUnicode_Check(name))
+        frame::raise(PyExc_TypeError, "%s must be a frame name ('gcrf', 'itrf' or 'teme'), not %.200s", arg,
+                     Py_TYPE(name)->tp_name);
+    Ref lower = frame::call(frame::getattr(name, "lower").get());
+    const char* s = PyUnicode_AsUTF8(lower.get());
+    if (!s) throw frame::PyErrorSet{};
+    if (!std::strcmp(s, "gcrf")) return Frame::gcrf;
+    if (!std::strcmp(s, "itrf")) return Frame::itrf;
+    if (!std::strcmp(s, "teme")) return Frame::teme;
+    frame::raise(PyExc_ValueError, "unknown %s frame %R; known frames: 'gcrf', 'itrf', 'teme'", arg, name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arrays in.
+
+/// `obj` as a C-contiguous float64 array of 0 to `maxdim` dimensions (a new reference).
+Ref as_doubles(PyObject* obj, int mindim, int maxdim) {
+    PyArray_Descr* d = PyArray_DescrFromType(NPY_DOUBLE);
+    return Ref::steal(PyArray_FromAny(obj, d, mindim, maxdim, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+}
+
+PyArrayObject* arr(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
+
+/// A (3,) or (N, 3) array of vectors.
+struct Vectors {
+    Ref array;
+    const double* data = nullptr;
+    Py_ssize_t rows = 0;
+    bool single = false;  // given as (3,)
+};
+
+std::string shape_text(PyArrayObject* a) {
+    std::string s = "(";
+    for (int i = 0; i < PyArray_NDIM(a); ++i) s += (i ? ", " : "") + std::to_string(PyArray_DIM(a, i));
+    return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
+}
+
+Vectors vectors(PyObject* obj, const char* name) {
+    Vectors v;
+    v.array = as_doubles(obj, 0, 0);
+    PyArrayObject* a = arr(v.array);
+    const int nd = PyArray_NDIM(a);
+    if (!((nd == 1 || nd == 2) && PyArray_DIM(a, nd - 1) == 3))
+        frame::raise(PyExc_ValueError, "%s must have shape (3,) or (N, 3), got %s", name, shape_text(a).c_str());
+    v.single = nd == 1;
+    v.rows = nd == 1 ? 1 : PyArray_DIM(a, 0);
+    v.data = static_cast<const double*>(PyArray_DATA(a));
+    return v;
+}
+
+/// A scalar or a 1-D array of numbers (a station coordinate, an EOP value).
+struct Values {
+    Ref array;
+    const double* data = nullptr;
+    Py_ssize_t size = 1;
+    bool scalar = true;
+    double operator[](Py_ssize_t i) const noexcept { return data[size == 1 ? 0 : i]; }
+};
+
+Values values(PyObject* obj, const char* name) {
+    Values v;
+    v.array = as_doubles(obj, 0, 0);
+    PyArrayObject* a = arr(v.array);
+    if (PyArray_NDIM(a) > 1)
+        frame::raise(PyExc_ValueError, "%s must be a number or a 1-D array, got shape %s", name, shape_text(a).c_str());
+    v.scalar = PyArray_NDIM(a) == 0;
+    v.size = v.scalar ? 1 : PyArray_DIM(a, 0);
+    v.data = static_cast<const double*>(PyArray_DATA(a));
+    return v;
+}
+
+/// The common length of batches of sizes a and b (1 broadcasts); ValueError otherwise.
+Py_ssize_t broadcast(Py_ssize_t a, Py_ssize_t b, const char* what_a, const char* what_b) {
+    if (a == b || b == 1) return a;
+    if (a == 1) return b;
+    frame::raise(PyExc_ValueError, "shapes do not match: %s has %zd rows, %s has %zd", what_a, a, what_b, b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Epochs.
+
+struct Epoch {
+    double tt1, tt2, ut1a, ut1b, xp, yp;
+};
+
+struct Epochs {
+    std::vector<Epoch> e;
+    bool scalar = true;
+    Py_ssize_t size() const noexcept { return Py_ssize_t(e.size()); }
+    const Epoch& operator[](Py_ssize_t i) const noexcept { return e[e.size() == 1 ? 0 : std::size_t(i)]; }
+};
+
+Ref as_time(PyObject* t) {
+    if (PyObject_TypeCheck(t, time_type)) return Ref::borrow(t);
+    return frame::call(reinterpret_cast<PyObject*>(time_type), t);
+}
+
+/// `time.<scale>.jd12` as a C-contiguous (N, 2) float64 array.
+Ref jd12(PyObject* time, const char* scale) {
+    Ref on = frame::getattr(time, scale);
+    Ref jd = frame::getattr(on.get(), "jd12");
+    Ref a = as_doubles(jd.get(), 2, 2);
+    if (PyArray_DIM(arr(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
+    return a;
+}
+
+/// The three parts of an EOP triple, each a number or an array broadcast against n epochs.
+std::array<Values, 3> eop_parts(PyObject* eop, Py_ssize_t n) {
+    Ref seq = Ref::steal_or_null(PySequence_Fast(eop, ""));
+    if (!seq || PySequence_Fast_GET_SIZE(seq.get()) != 3) {
+        PyErr_Clear();
+        frame::raise(PyExc_TypeError, "eop must be a (dut1 [s], xp [rad], yp [rad]) triple, not %.200s",
+                     Py_TYPE(eop)->tp_name);
+    }
+    static const char* names[3] = {"eop dut1", "eop xp", "eop yp"};
+    std::array<Values, 3> out;
+    for (int k = 0; k < 3; ++k) {
+        out[k] = values(PySequence_Fast_GET_ITEM(seq.get(), k), names[k]);
+        broadcast(n, out[k].size, "t", names[k]);
+        if (out[k].size != n && out[k].size != 1)
+            frame::raise(PyExc_ValueError, "%s has %zd values for %zd epochs", names[k], out[k].size, n);
+    }
+    return out;
+}
+
+/// TT and UT1 dates and polar motion of every epoch of `t` (anything Time accepts). UT1 is the
+/// Time's own `.ut1` with the loaded EOP, or UTC + dut1 with an explicit `eop`.
+Epochs gather(PyObject* t_in, PyObject* eop) {
+    Ref t = as_time(t_in);
+    Epochs out;
+    Ref isscalar = frame::getattr(t.get(), "isscalar");
+    out.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+    Ref tt = jd12(t.get(), "tt");
+    const Py_ssize_t n = PyArray_DIM(arr(tt), 0);
+    Ref ut1;
+    std::array<Values, 3> parts;
+    const bool loaded = !eop || eop == Py_None;
+    if (loaded) {
+        Ref iers = frame::import("kelvara.time.iers");
+        Ref fn = frame::getattr(iers.get(), "eop");
+        Ref triple = frame::call(fn.get(), t.get());
+        parts = eop_parts(triple.get(), n);
+        ut1 = jd12(t.get(), "ut1");
+    } else {
+        parts = eop_parts(eop, n);
+        ut1 = jd12(t.get(), "utc");
+    }
+    if (PyArray_DIM(arr(ut1), 0) != n) frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
+    const double* a = static_cast<const double*>(PyArray_DATA(arr(tt)));
+    const double* b = static_cast<const double*>(PyArray_DATA(arr(ut1)));
+    out.e.resize(std::size_t(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Epoch& e = out.e[std::size_t(i)];
+        e.tt1 = a[2 * i];
+        e.tt2 = a[2 * i + 1];
+        e.ut1a = b[2 * i];
+        e.ut1b = loaded ? b[2 * i + 1] : b[2 * i + 1] + parts[0][i] / kf::seconds_per_day;
+        e.xp = parts[1][i];
+        e.yp = parts[2][i];
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Orientation of every epoch.
+
+/// Where each epoch's X, Y, s come from: a grid chunk, or the full series (nullptr). Epochs in
+/// chunks already built read them; a chunk not yet built is built when this call has at least
+/// as many epochs in it as it has nodes, so that sparse epochs never pay for a grid.
+std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
+    std::vector<const kf::XysChunk*> chunks(ep.e.size(), nullptr);
+    if (precise) return chunks;
+    kf::XysGrid& g = kf::xys_grid();
+    std::unordered_map<std::int64_t, Py_ssize_t> wanted;
+    std::int64_t run_chunk = INT64_MIN;
+    Py_ssize_t run = 0;
+    auto flush = [&] { if (run) wanted[run_chunk] += run; run = 0; };
+    for (std::size_t i = 0; i < ep.e.size(); ++i) {
+        const kf::GridPoint p = kf::grid_point(ep.e[i].tt1, ep.e[i].tt2);
+        chunks[i] = g.find(p.chunk);
+        if (chunks[i] || !kf::XysGrid::covers(p.chunk)) continue;
+        if (p.chunk != run_chunk) { flush(); run_chunk = p.chunk; }
+        ++run;
+    }
+    flush();
+    std::vector<std::int64_t> build;
+    for (auto& [c, count] : wanted)
+        if (count >= kf::grid::nodes) build.push_back(c);
+    if (build.empty()) return chunks;
+    {
+        frame::Unlocked nogil;
+        frame::threads::parallel_for(Py_ssize_t(build.size()), 1, [&](Py_ssize_t b, Py_ssize_t e) {
+            for (Py_ssize_t k = b; k < e; ++k) g.build(build[std::size_t(k)]);
+        });
+    }
+    for (std::size_t i = 0; i < ep.e.size(); ++i)
+        if (!chunks[i]) chunks[i] = g.find(kf::grid_point(ep.e[i].tt1, ep.e[i].tt2).chunk);
+    return chunks;
+}
+
+/// Celestial -> ITRF orientation of epoch `e` for frame `f` (GCRF or TEME).
+inline void orient(Frame f, const Epoch& e, const kf::XysChunk* chunk, kf::Orientation& o) noexcept {
+    if (f == Frame::teme) {
+        kf::teme_to_itrf(e.ut1a, e.ut1b, e.xp, e.yp, o);
+        return;
+    }
+    double xys[3];
+    if (chunk) kf::XysGrid::interpolate(*chunk, kf::grid_point(e.tt1, e.tt2), xys);
+    else kf::xys_series(e.tt1, e.tt2, xys);
+    kf::gcrf_to_itrf_at(xys, e.tt1, e.tt2, e.ut1a, e.ut1b, e.xp, e.yp, o);
+}
+
+/// Everything a loop needs to turn vectors from `src` to `dst` at the epochs.
+struct Path {
+    Frame src, dst;
+    const Epochs* ep;
+    std::vector<const kf::XysChunk*> chunks;
+    bool needs(Frame f) const noexcept { return f != Frame::itrf && (src == f || dst == f); }
+
+    void orientations(Py_ssize_t j, kf::Orientation& os, kf::Orientation& od) const noexcept {
+        const Epoch& e = (*ep)[j];
+        const kf::XysChunk* c = chunks.empty() ? nullptr : chunks[chunks.size() == 1 ? 0 : std::size_t(j)];
+        if (src != Frame::itrf) orient(src, e, c, os);
+        if (dst != Frame::itrf) orient(dst, e, c, od);
+    }
+
+    /// r (and v when given) from src to dst with the orientations of one epoch.
+    void apply(const kf::Orientation& os, const kf::Orientation& od, const double* r, const double* v, double* ro,
+               double* vo) const noexcept {
+        double ri[3], vi[3];
+        if (src == Frame::itrf) {
+            for (int k = 0; k < 3; ++k) ri[k] = r[k];
+            if (v) for (int k = 0; k < 3; ++k) vi[k] = v[k];
+        } else if (v) {
+            kf::to_itrf(os, r, v, ri, vi);
+        } else {
+            kf::to_itrf(os, r, ri);
+        }
+        if (dst == Frame::itrf) {
+            for (int k = 0; k < 3; ++k) ro[k] = ri[k];
+            if (v) for (int k = 0; k < 3; ++k) vo[k] = vi[k];
+        } else if (v) {
+            kf::from_itrf(od, ri, vi, ro, vo);
+        } else {
+            kf::from_itrf(od, ri, ro);
+        }
+    }
+};
+
+Path make_path(Frame src, Frame dst, const Epochs& ep, bool precise) {
+    Path p{src, dst, &ep, {}};
+    if (p.needs(Frame::gcrf)) p.chunks = plan_grid(ep, precise);
+    return p;
+}
+
+/// Run fn(begin, end) over [0, n): without the lock and over the pool for large n.
+template <class F>
+void run_rows(Py_ssize_t n, F&& fn) {
+    if (n < unlocked_from) {
+        fn(Py_ssize_t(0), n);
+        return;
+    }
+    frame::Unlocked nogil;
+    frame::threads::parallel_for(n, grain, fn);
+}
+
+Ref new_array(int nd, npy_intp* dims) { return Ref::steal(PyArray_SimpleNew(nd, dims, NPY_DOUBLE)); }
+
+double* data_of(const Ref& a) noexcept { return static_cast<double*>(PyArray_DATA(arr(a))); }
+
+bool truth(PyObject* o, bool dflt) {
+    if (!o) return dflt;
+    return frame::check_status(PyObject_IsTrue(o)) == 1;
+}
+
+/// Refuse more positional arguments than `npos_max` (the rest are keyword-only).
+void keyword_only(const char* fname, Py_ssize_t nargsf, Py_ssize_t npos_max) {
+    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    if (n > npos_max)
+        frame::raise(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given", fname, npos_max, n);
+}
+
+// ---------------------------------------------------------------------------------------------
+// transform and rotation
+
+const frame::Signature<7> sig_transform{"transform", {"r", "t", "src", "dst", "v", "eop", "precise"}, 4};
+
+PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"transform", source_file};
+    return frame::guarded(site, [&]() -> Ref {
+        keyword_only("transform", nargsf, 4);
+        auto [r_obj, t_obj, src_obj, dst_obj, v_obj, eop, precise_obj] = frame::parse(sig_transform, args, nargsf, kwnames);
+        const Frame src = parse_frame(src_obj, "src");
+        const Frame dst = parse_frame(dst_obj, "dst");
+        const bool precise = truth(precise_obj, false);
+        Vectors r = vectors(r_obj, "r");
+        std::optional<Vectors> v;
+        if (v_obj && v_obj != Py_None) v = vectors(v_obj, "v");
+        Epochs ep = (src == dst) ? Epochs{} : gather(t_obj, eop);
+        if (src == dst) {  // no rotation, but the epochs still set the shape
+            Ref t = as_time(t_obj);
+            Ref size = frame::getattr(t.get(), "size");
+            Ref isscalar = frame::getattr(t.get(), "isscalar");
+            ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
+            if (PyErr_Occurred()) throw frame::PyErrorSet{};
+            ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+        }
+        Py_ssize_t k = broadcast(r.rows, ep.size(), "r", "t");
+        if (v) k = broadcast(k, v->rows, "r and t", "v");
+        const bool single = r.single && (!v || v->single) && ep.scalar;
+        npy_intp dims[2] = {k, 3};
+        Ref ro = single ? new_array(1, dims + 1) : new_array(2, dims);
+        Ref vo = v ? (single ? new_array(1, dims + 1) : new_array(2, dims)) : Ref();
+        Path path = make_path(src, dst, ep, precise);
+        double* rp = data_of(ro);
+        double* vp = v ? data_of(vo) : nullptr;
+        const double* rin = r.data;
+        const double* vin = v ? v->data : nullptr;
+        const Py_ssize_t rr = r.rows, vr = v ? v->rows : 0, ne = ep.size();
+        run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
+            kf::Orientation os, od;
+            Py_ssize_t last = -1;
+            for (Py_ssize_t i = b; i < e; ++i) {
+                const Py_ssize_t j = ne == 1 ? 0 : i;
+                if (src != dst && j != last) { path.orientations(j, os, od); last = j; }
+                const double* ri = rin + 3 * (rr == 1 ? 0 : i);
+                const double* vi = vin ? vin + 3 * (vr == 1 ? 0 : i) : nullptr;
+                if (src == dst) {
+                    for (int c = 0; c < 3; ++c) rp[3 * i + c] = ri[c];
+                    if (vi) for (int c = 0; c < 3; ++c) vp[3 * i + c] = vi[c];
+                } else {
+                    path.apply(os, od, ri, vi, rp + 3 * i, vp ? vp + 3 * i : nullptr);
+                }
+            }
+        });
+        if (!v) return ro;
+        return Ref::steal(PyTuple_Pack(2, ro.get(), vo.get()));
+    });
+}
+
+const frame::Signature<5> sig_rotation{"rotation", {"src", "dst", "t", "eop", "precise"}, 3};
+
+PyObject* rotation(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"rotation", source_file};
+    return frame::guarded(site, [&]() -> Ref {
+        keyword_only("rotation", nargsf, 3);
+        auto [src_obj, dst_obj, t_obj, eop, precise_obj] = frame::parse(sig_rotation, args, nargsf, kwnames);
+        const Frame src = parse_frame(src_obj, "src");
+        const Frame dst = parse_frame(dst_obj, "dst");
+        const bool precise = truth(precise_obj, false);
+        Epochs ep = gather(t_obj, eop);
+        const Py_ssize_t n = ep.size();
+        npy_intp dims[3] = {n, 3, 3};
+        Ref out = ep.scalar ? new_array(2, dims + 1) : new_array(3, dims);
+        Path path = make_path(src, dst, ep, precise);
+        double* m = data_of(out);
+        run_rows(n, [&](Py_ssize_t b, Py_ssize_t e) {
+            kf::Orientation os, od;
+            for (Py_ssize_t i = b; i < e; ++i) {
+                path.orientations(i, os, od);
+                // dst <- ITRF <- src: m = od.m^T os.m, with identity for ITRF
+                double* mi = m + 9 * i;
+                for (int row = 0; row < 3; ++row)
+                    for (int col = 0; col < 3; ++col) {
+                        double s;
+                        if (src == dst) s = row == col ? 1.0 : 0.0;
+                        else if (dst == Frame::itrf) s = os.m[row][col];
+                        else if (src == Frame::itrf) s = od.m[col][row];
+                        else s = (od.m[0][row] * os.m[0][col] + od.m[1][row] * os.m[1][col]) + od.m[2][row] * os.m[2][col];
+                        mi[3 * row + col] = s;
+                    }
+            }
+        });
+        return out;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// A station's sky.
+
+enum class Target { sun, moon, vectors };
+
+struct SkyOptions {
+    bool deg = true;
+    bool refract = false;
+    double pressure = 1010.0;
+    double temperature = 10.0;
+};
+
+/// Azimuth, elevation and range of the target seen from geodetic stations at the epochs; the
+/// common body of sun_aer, moon_aer and aer.
+Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* lat_obj, PyObject* lon_obj,
+        PyObject* alt_obj, PyObject* eop, const SkyOptions& opt) {
+    Values lat = values(lat_obj, "lat"), lon = values(lon_obj, "lon");
+    Values alt = alt_obj ? values(alt_obj, "alt") : Values{};
+    double zero = 0.0;
+    if (!alt_obj) alt.data = &zero;
+    Epochs ep = (target == Target::vectors && src == Frame::itrf) ? Epochs{} : gather(t_obj, eop);
+    if (ep.e.empty() && target == Target::vectors && src == Frame::itrf) {
+        Ref t = as_time(t_obj);
+        Ref size = frame::getattr(t.get(), "size");
+        Ref isscalar = frame::getattr(t.get(), "isscalar");
+        ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
+        if (PyErr_Occurred()) throw frame::PyErrorSet{};
+        ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+    }
+    Py_ssize_t k = ep.size();
+    if (r) k = broadcast(r->rows, k, "r", "t");
+    k = broadcast(k, lat.size, "t", "lat");
+    k = broadcast(k, lon.size, "t and lat", "lon");
+    k = broadcast(k, alt.size, "t, lat and lon", "alt");
+    const bool single = ep.scalar && lat.scalar && lon.scalar && alt.scalar && (!r || r->single);
+    npy_intp dims[1] = {k};
+    Ref az = new_array(1, dims), el = new_array(1, dims), rg = new_array(1, dims);
+    const Frame body_frame = target == Target::vectors ? src : Frame::gcrf;
+    Path path = make_path(body_frame, Frame::itrf, ep, false);
+    double *pa = data_of(az), *pe = data_of(el), *pr = data_of(rg);
+    const double angle = opt.deg ? deg_to_rad : 1.0;
+    const Py_ssize_t ne = ep.size();
+    run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
+        kf::Orientation os, od;
+        Py_ssize_t last = -1;
+        for (Py_ssize_t i = b; i < e; ++i) {
+            const Py_ssize_t j = ne == 1 ? 0 : i;
+            if (body_frame != Frame::itrf && j != last) { path.orientations(j, os, od); last = j; }
+            const double phi = lat[i] * angle, lam = lon[i] * angle;
+            double rs[3], rb[3], d[3], out[3];
+            kf::geodetic_to_itrf(phi, lam, alt[i], rs);
+            const Epoch* ej = body_frame == Frame::itrf ? nullptr : &ep[j];
+            if (target == Target::sun) {
+                double p[3];
+                kelvara::ephemeris::sun_position(ej->tt1, ej->tt2, p);
+                kf::to_itrf(os, p, rb);
+                kf::topocentric(rb, rs, d);
+            } else if (target == Target::moon) {
+                // light time: the Moon where it was when the light left it, from its geocentric motion
+                double p[3], q[3];
+                kelvara::ephemeris::moon_state(ej->tt1, ej->tt2, p, q);
+                kf::to_itrf(os, p, rb);
+                const double tau = std::sqrt(((rb[0] - rs[0]) * (rb[0] - rs[0]) + (rb[1] - rs[1]) * (rb[1] - rs[1])) +
+                                             (rb[2] - rs[2]) * (rb[2] - rs[2])) / kf::speed_of_light;
+                for (int c = 0; c < 3; ++c) p[c] -= q[c] * tau;
+                kf::to_itrf(os, p, rb);
+                kf::topocentric(rb, rs, d);
+            } else {
+                const double* ri = r->data + 3 * (r->rows == 1 ? 0 : i);
+                if (body_frame == Frame::itrf) for (int c = 0; c < 3; ++c) rb[c] = ri[c];
+                else kf::to_itrf(os, ri, rb);
+                for (int c = 0; c < 3; ++c) d[c] = rb[c] - rs[c];
+            }
+            kf::aer_of(d, phi, lam, out);
+            if (opt.refract) out[1] += kf::refraction(out[1], opt.pressure, opt.temperature);
+            pa[i] = out[0] / angle;
+            pe[i] = out[1] / angle;
+            pr[i] = out[2];
+        }
+    });
+    if (single && k == 1)
+        return Ref::steal(Py_BuildValue("(ddd)", pa[0], pe[0], pr[0]));
+    return Ref::steal(PyTuple_Pack(3, az.get(), el.get(), rg.get()));
+}
+
+SkyOptions sky_options(PyObject* deg, PyObject* refraction, PyObject* pressure, PyObject* temperature) {
+    SkyOptions o;
+    o.deg = truth(deg, true);
+    o.refract = truth(refraction, false);
+    if (pressure) o.pressure = frame::to_double(pressure);
+    if (temperature) o.temperature = frame::to_double(temperature);
+    return o;
+}
+
+const frame::Signature<9> sig_sun_aer{
+    "sun_aer", {"t", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 3};
+const frame::Signature<9> sig_moon_aer{
+    "moon_aer", {"t", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 3};
+
+PyObject* body_aer(Target target, frame::Site& site, const frame::Signature<9>& sig, PyObject* const* args,
+                   Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    return frame::guarded(site, [&]() -> Ref {
+        keyword_only(sig.name, nargsf, 4);
+        auto [t, lat, lon, alt, deg, refraction, pressure, temperature, eop] = frame::parse(sig, args, nargsf, kwnames);
+        return sky(target, nullptr, Frame::gcrf, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
+    });
+}
+
+PyObject* sun_aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"sun_aer", source_file};
+    return body_aer(Target::sun, site, sig_sun_aer, args, nargsf, kwnames);
+}
+
+PyObject* moon_aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"moon_aer", source_file};
+    return body_aer(Target::moon, site, sig_moon_aer, args, nargsf, kwnames);
+}
+
+const frame::Signature<11> sig_aer{
+    "aer", {"r", "t", "src", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 5};
+
+PyObject* aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"aer", source_file};
+    return frame::guarded(site, [&]() -> Ref {
+        keyword_only("aer", nargsf, 6);
+        auto [r_obj, t, src_obj, lat, lon, alt, deg, refraction, pressure, temperature, eop] =
+            frame::parse(sig_aer, args, nargsf, kwnames);
+        const Frame src = parse_frame(src_obj, "src");
+        Vectors r = vectors(r_obj, "r");
+        return sky(Target::vectors, &r, src, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
+    });
+}
+
+PyMethodDef module_functions[] = {
+    {"transform", reinterpret_cast<PyCFunction>(transform), METH_FASTCALL | METH_KEYWORDS, doc_transform},
+    {"rotation", reinterpret_cast<PyCFunction>(rotation), METH_FASTCALL | METH_KEYWORDS, doc_rotation},
+    {"sun_aer", reinterpret_cast<PyCFunction>(sun_aer), METH_FASTCALL | METH_KEYWORDS, doc_sun_aer},
+    {"moon_aer", reinterpret_cast<PyCFunction>(moon_aer), METH_FASTCALL | METH_KEYWORDS, doc_moon_aer},
+    {"aer", reinterpret_cast<PyCFunction>(aer), METH_FASTCALL | METH_KEYWORDS, doc_aer},
+    {},
+};
+
+void body(frame::Module&, PyObject* module) {
+    time_type = kelvara::import_time_type();
+    frame::threads::bind();
+    frame::check_status(PyModule_AddFunctions(module, module_functions));
+    Ref frames = Ref::steal(Py_BuildValue("(sss)", "gcrf", "itrf", "teme"));
+    frame::check_status(PyModule_AddObjectRef(module, "FRAMES", frames.get()));
+    frame::check_status(PyModule_AddObjectRef(module, "OMEGA_EARTH", frame::as_float(kf::omega_earth).get()));
+}
+
+frame::Module frames_module("kelvara.frames.frames", "frames", doc_module, source_file, {}, body, frame::import_numpy);
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_frames() { return frames_module.init(); }
