@@ -198,6 +198,8 @@ PyObject* passes_kepler(PyObject*, PyObject* args) noexcept {
 #ifdef KELVARA_EVENTS_SGP4
 namespace sg = kelvara::sgp4;
 
+PyTypeObject* elements_type = nullptr;  // bound on first use, kept for the life of the process
+
 /// A propagated satellite over the window: minutes since its epoch from seconds of UTC.
 struct SgpOrbit {
     const sg::Satrec& sat;
@@ -219,13 +221,15 @@ PyObject* passes(PyObject*, PyObject* args) noexcept {
             return nullptr;
         Ref seq = Ref::steal(PySequence_Fast(seq_o, "elements must be an Elements or a sequence of them"));
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-        PyTypeObject* type = kelvara::sgp4::elements_type();
+        // bound on first use, so that this module loads without the propagator
+        if (!elements_type) elements_type = kelvara::import_elements_type();
+        PyTypeObject* type = elements_type;
         std::vector<sg::Satrec> sats(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject* o = PySequence_Fast_GET_ITEM(seq.get(), i);
             if (!PyObject_TypeCheck(o, type))
                 frame::raise(PyExc_TypeError, "elements[%zd] must be an Elements, not %.100s", i, Py_TYPE(o)->tp_name);
-            sats[std::size_t(i)] = kelvara::sgp4::satrec_of(o);
+            sats[std::size_t(i)] = reinterpret_cast<kelvara::ElementsObject*>(o)->sat;
         }
         AxisArgs ax;
         ax.parse(axis_o);
@@ -244,7 +248,7 @@ PyObject* passes(PyObject*, PyObject* args) noexcept {
 #endif
 
 /// _rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb)
-/// -> (kind int8 [0 rise, 1 transit, 2 set], t, az, el, up_at_start, up_at_end)
+/// -> (kind int8 [0 rise, 2 set, 3 transit], t, az, el, up_at_start, az0, el0)
 PyObject* rise_set(PyObject*, PyObject* args) noexcept {
     return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
         int body, limb;
@@ -259,6 +263,7 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
         const ev::Station st = station_from(lat, lon, alt, a, f);
         ev::Scan scan;
         std::vector<double> az, el;
+        double az0 = 0.0, el0 = 0.0;
         {
             frame::Unlocked nogil;
             // TT dates of the window's ends, days from J2000, for the node tables
@@ -271,6 +276,12 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
             ev::scan(model, T, true, scan);
             az.reserve(scan.events.size());
             el.reserve(scan.events.size());
+            {
+                double rf[3], vf[3];
+                model.fixed(0.0, rf, vf);
+                az0 = ev::azimuth(st, rf);
+                el0 = ev::look(st, rf, vf).el;
+            }
             for (const ev::Event& e : scan.events) {
                 double rf[3], vf[3];
                 model.fixed(e.t, rf, vf);
@@ -292,8 +303,8 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
             pa[i] = az[std::size_t(i)];
             pe[i] = el[std::size_t(i)];
         }
-        return Py_BuildValue("(OOOOOO)", kind.get(), t.get(), azo.get(), elo.get(),
-                             scan.up_at_start ? Py_True : Py_False, scan.up_at_end ? Py_True : Py_False);
+        return Py_BuildValue("(OOOOOdd)", kind.get(), t.get(), azo.get(), elo.get(),
+                             scan.up_at_start ? Py_True : Py_False, az0, el0);
     });
 }
 
@@ -313,9 +324,6 @@ PyMethodDef methods[] = {
 
 void body(frame::Module&, PyObject* module) {
     frame::threads::bind();
-#ifdef KELVARA_EVENTS_SGP4
-    kelvara::sgp4::import_elements_type();
-#endif
     frame::check_status(PyModule_AddFunctions(module, methods));
 }
 

@@ -5,6 +5,7 @@
 
 #include "search_kernels.hpp"
 #include "../bodies/ephemeris_kernels.hpp"
+#include "../frames/frames_kernels.hpp"
 
 #include <erfa.h>
 
@@ -60,23 +61,6 @@ struct TimeAxis {
         return r;
     }
 };
-
-/// Earth-fixed position and velocity from TEME as the revised SGP4 theory defines it: a rotation
-/// by GMST 1982 of UT1 about the pole (velocity with the Earth-rotation term), then polar motion.
-/// The pole's offset is a few 1e-6 rad, so its matrix is taken to first order (error ~1e-12).
-inline void teme_to_itrf(double day0, double ut12, double xp, double yp, const double r[3], const double v[3],
-                         double rf[3], double vf[3]) noexcept {
-    const double g = eraGmst82(day0, ut12);
-    const double c = std::cos(g), s = std::sin(g);
-    const double x = c * r[0] + s * r[1], y = -s * r[0] + c * r[1], z = r[2];
-    const double vx = c * v[0] + s * v[1] + omega_earth * y, vy = -s * v[0] + c * v[1] - omega_earth * x;
-    rf[0] = x + xp * z;
-    rf[1] = y - yp * z;
-    rf[2] = z - xp * x + yp * y;
-    vf[0] = vx + xp * v[2];
-    vf[1] = vy - yp * v[2];
-    vf[2] = v[2] - xp * vx + yp * vy;
-}
 
 /// Bounds an orbit keeps, for the climb bound: the largest speed relative to the Earth's surface
 /// and the smallest distance from the Earth's centre. Derived from mean elements with margins
@@ -189,7 +173,9 @@ struct TemeEarth {
 
     void fixed(double t, const double r[3], const double v[3], double rf[3], double vf[3]) const noexcept {
         const TimeAxis::At at = axis.at(t);
-        teme_to_itrf(axis.day0, at.ut12, at.xp, at.yp, r, v, rf, vf);
+        frames::Orientation o;
+        frames::teme_to_itrf(axis.day0, at.ut12, at.xp, at.yp, o);
+        frames::to_itrf(o, r, v, rf, vf);
     }
 };
 
@@ -244,9 +230,9 @@ namespace nodes {
 
 /// The GCRS -> CIRS matrix of IAU 2006/2000A (X, Y, s from the full series), row-major.
 inline void celestial_to_intermediate(double tt1, double tt2, double* out) noexcept {
-    double x, y, s, m[3][3];
-    eraXys06a(tt1, tt2, &x, &y, &s);
-    eraC2ixys(x, y, s, m);
+    double xys[3], m[3][3];
+    frames::xys_series(tt1, tt2, xys);
+    eraC2ixys(xys[0], xys[1], xys[2], m);
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) out[3 * i + j] = m[i][j];
 }
@@ -374,6 +360,7 @@ struct BodyModel {
         const Look l = look(station, rf, vf);
         out.ed = l.eldot;
         out.range = l.range;
+        out.east = ((rf[0] - station.r[0]) * station.e[0] + (rf[1] - station.r[1]) * station.e[1]) / l.range;
         if (limb) {
             const double sd = std::asin(moon_radius / l.range);
             out.g = l.el - (horizon - sd);

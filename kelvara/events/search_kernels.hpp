@@ -24,9 +24,10 @@ struct Value {
     double g = 0.0, gd = 0.0, ed = 0.0;
     double range = 0.0;  // distance from the station, m (for the climb bound)
     double rate = 0.0;   // angular rate of the orbit about the Earth's centre, rad/s (for the step)
+    double east = 0.0;   // east component of the unit vector to the object (for meridian transits)
 };
 
-enum class Kind : int { rise = 0, maximum = 1, set = 2 };
+enum class Kind : int { rise = 0, maximum = 1, set = 2, transit = 3 };
 
 struct Event {
     double t;    // seconds from the start of the window
@@ -99,10 +100,11 @@ inline double brent_root(F&& f, double a, double b, double fa, double fb, double
     return b;
 }
 
-/// Scan [0, T] for crossings of g = 0 and maxima of the elevation. `report_all_maxima` keeps
-/// maxima below the threshold too (a body's transits); otherwise only those above it.
+/// Scan [0, T] for crossings of g = 0 and maxima of the elevation above the threshold, or, with
+/// `transits`, for upper meridian transits (the east component turning from + to -) instead of
+/// maxima.
 template <class M>
-inline void scan(const M& model, double T, bool report_all_maxima, Scan& out) noexcept {
+inline void scan(const M& model, double T, bool transits, Scan& out) noexcept {
     out.events.clear();
     Value va, vb;
     double a = 0.0;
@@ -111,6 +113,7 @@ inline void scan(const M& model, double T, bool report_all_maxima, Scan& out) no
     out.g_start = va.g;
     auto g_at = [&](double t) { Value v; model.eval(t, v); return v.g; };
     auto ed_at = [&](double t) { Value v; model.eval(t, v); return v.ed; };
+    auto east_at = [&](double t) { Value v; model.eval(t, v); return v.east; };
     auto crossing = [&](double lo, double hi, double glo, double ghi) {
         const double t = brent_root(g_at, lo, hi, glo, ghi, time_tolerance);
         out.events.push_back({t, glo < ghi ? Kind::rise : Kind::set, 0.0});
@@ -140,7 +143,7 @@ inline void scan(const M& model, double T, bool report_all_maxima, Scan& out) no
                 model.eval(tm, vm);
                 if ((va.g > 0.0) != (vm.g > 0.0)) crossing(a, tm, va.g, vm.g);
                 // a maximum at the very edge of the window is not a culmination inside it
-                if ((report_all_maxima || vm.g > 0.0) && tm > 0.0 && tm < T)
+                if (!transits && vm.g > 0.0 && tm > 0.0 && tm < T)
                     out.events.push_back({tm, Kind::maximum, vm.g});
                 if ((vm.g > 0.0) != (vb.g > 0.0)) crossing(tm, b, vm.g, vb.g);
             } else if (va.ed < 0.0 && vb.ed >= 0.0 && va.g > 0.0 && vb.g > 0.0) {
@@ -155,12 +158,18 @@ inline void scan(const M& model, double T, bool report_all_maxima, Scan& out) no
             } else if ((va.g > 0.0) != (vb.g > 0.0)) {
                 crossing(a, b, va.g, vb.g);
             }
+            if (transits && va.east > 0.0 && vb.east <= 0.0 && !nan) {
+                const double tt = brent_root(east_at, a, b, va.east, vb.east, time_tolerance);
+                if (tt > 0.0 && tt < T) out.events.push_back({tt, Kind::transit, g_at(tt)});
+            }
         }
         a = b;
         va = vb;
     }
     out.up_at_end = va.g > 0.0;
     out.g_end = va.g;
+    if (transits)
+        std::stable_sort(out.events.begin(), out.events.end(), [](const Event& x, const Event& y) { return x.t < y.t; });
 }
 
 /// One pass assembled from a scan: NaN marks a side outside the window.
@@ -187,6 +196,8 @@ inline bool assemble(const Scan& s, std::vector<Pass>& passes) {
                 cur.culmination = e.t;
                 cur.culmination_g = e.g;
             }
+            break;
+        case Kind::transit:
             break;
         case Kind::set:
             if (open) {
