@@ -47,7 +47,7 @@ _NODE_SPACING = 6 * 3600  # seconds between the time axis' nodes
 _SUN_HORIZON = -0.8333  # degrees: upper limb (16') on the horizon with standard refraction (34')
 _REFRACTION = 34.0 / 60.0  # degrees, standard refraction at the horizon
 _STATUS = np.array(["pass", "up", "down"])
-_KINDS = {0: "rise", 2: "set", 3: "transit"}
+_KINDS = np.array(["rise", "maximum", "set", "transit"])
 _eop_warned = False
 
 
@@ -299,13 +299,13 @@ def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: An
         hz = _angle(horizon, "horizon", deg)
     kind, t, az, el, up0, az0, el0 = _ext._rise_set(0 if name == "sun" else 1, la, lo, h, a, f,
                                                     _axis(start, T), T, hz, limb)
-    crossings = np.isin(kind, (0, 2)).any()
+    crossings = bool(((kind == 0) | (kind == 2)).any())
     n0 = 0 if crossings else 1
     out = np.zeros(kind.size + n0, dtype=EVENT_DTYPE)
     conv = np.degrees if deg else (lambda x: x)
     if n0:
         out[0] = ("up" if up0 else "down", start, conv(az0), conv(el0))
-    out["kind"][n0:] = [_KINDS[int(k)] for k in kind]
+    out["kind"][n0:] = _KINDS[kind]
     out["time"][n0:] = _stamp(start, t)
     out["azimuth"][n0:] = conv(az)
     out["elevation"][n0:] = conv(el)

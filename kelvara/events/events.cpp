@@ -271,11 +271,21 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
             const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
             ev::NodeTable cip, pos;
             cip.load(ev::cip_cache(), lo, hi, 6);
-            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo, hi, 8);
-            const ev::BodyModel model{ax.axis, cip, pos, st, horizon, limb != 0, 1.0 / 12.0};
-            ev::scan(model, T, true, scan);
-            az.reserve(scan.events.size());
-            el.reserve(scan.events.size());
+            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo, hi, 6);
+            const ev::BodyModel model{ax.axis, cip, pos, st, horizon, limb != 0, 1.0 / 8.0};
+            // Stretches of 16 days scanned apart over the pool, their events joined in order.
+            const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
+            std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
+            frame::threads::parallel_for(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+                for (Py_ssize_t i = b; i < e; ++i) {
+                    const double lo_t = T * double(i) / double(chunks);
+                    const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
+                    ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
+                }
+            });
+            scan.up_at_start = parts.front().up_at_start;
+            scan.up_at_end = parts.back().up_at_end;
+            for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());
             {
                 double rf[3], vf[3];
                 model.fixed(0.0, rf, vf);

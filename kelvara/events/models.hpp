@@ -121,6 +121,8 @@ struct PassModel {
         if (at.range <= 0.0) return 0.0;
         return time_to_climb(-at.g, at.range, vmax, dmin);
     }
+
+    double margin() const noexcept { return 0.0; }
 };
 
 // ---- Two-body orbit over a uniformly rotating Earth (the test model) --------------------------
@@ -262,6 +264,25 @@ inline NodeCache& moon_cache() {
     return c;
 }
 
+/// 1 / prod_{b != a} (a - b): the denominators of Lagrange weights on m = 4 .. 8 equally spaced
+/// nodes, row m - 4.
+constexpr double lagrange_den(int m, int a) {
+    double p = 1.0;
+    for (int b = 0; b < m; ++b)
+        if (b != a) p *= double(a - b);
+    return 1.0 / p;
+}
+inline constexpr double lagrange_inverse_denominators[5][8] = {
+    {lagrange_den(4, 0), lagrange_den(4, 1), lagrange_den(4, 2), lagrange_den(4, 3), 0, 0, 0, 0},
+    {lagrange_den(5, 0), lagrange_den(5, 1), lagrange_den(5, 2), lagrange_den(5, 3), lagrange_den(5, 4), 0, 0, 0},
+    {lagrange_den(6, 0), lagrange_den(6, 1), lagrange_den(6, 2), lagrange_den(6, 3), lagrange_den(6, 4),
+     lagrange_den(6, 5), 0, 0},
+    {lagrange_den(7, 0), lagrange_den(7, 1), lagrange_den(7, 2), lagrange_den(7, 3), lagrange_den(7, 4),
+     lagrange_den(7, 5), lagrange_den(7, 6), 0},
+    {lagrange_den(8, 0), lagrange_den(8, 1), lagrange_den(8, 2), lagrange_den(8, 3), lagrange_den(8, 4),
+     lagrange_den(8, 5), lagrange_den(8, 6), lagrange_den(8, 7)},
+};
+
 /// Lagrange interpolation of a node table over a window: the value and its time derivative.
 struct NodeTable {
     std::int64_t first = 0;
@@ -273,7 +294,7 @@ struct NodeTable {
     void load(NodeCache& cache, double tt_lo, double tt_hi, int npoints) {
         spacing = cache.spacing();
         width = cache.width();
-        points = npoints;
+        points = std::clamp(npoints, 4, 8);
         first = std::int64_t(std::floor(tt_lo / spacing)) - points;
         const std::int64_t last = std::int64_t(std::floor(tt_hi / spacing)) + points + 1;
         const int count = int(last - first + 1);
@@ -286,30 +307,34 @@ struct NodeTable {
         const double u = days / spacing - double(first);
         const int k0 = int(std::floor(u)) - (points / 2 - 1);
         const double x = u - k0;  // position within the stencil, in node spacings
+        // Lagrange weights on equally spaced nodes: w_a = prod_{b != a} (x - b) / prod_{b != a} (a - b),
+        // the derivative by the product rule carried along.
         double w[8], dw[8];
         for (int a = 0; a < points; ++a) {
-            double num = 1.0, den = 1.0, der = 0.0;
+            double num = 1.0, der = 0.0;
             for (int b = 0; b < points; ++b) {
                 if (b == a) continue;
-                den *= double(a - b);
-                // derivative of prod (x - b): sum over the factor left out
                 der = der * (x - b) + num;
                 num *= (x - b);
             }
-            w[a] = num / den;
-            dw[a] = der / den / spacing;
+            w[a] = num * inv_den[points - 4][a];
+            dw[a] = der * inv_den[points - 4][a];
         }
+        const double* base = data.data() + std::size_t(k0) * width;
         for (int c = 0; c < width; ++c) {
             double s = 0.0, sd = 0.0;
             for (int a = 0; a < points; ++a) {
-                const double y = data[std::size_t(k0 + a) * width + c];
+                const double y = base[std::size_t(a) * width + c];
                 s += w[a] * y;
                 sd += dw[a] * y;
             }
             out[c] = s;
-            if (d) d[c] = sd;
+            if (d) d[c] = sd / spacing;
         }
     }
+
+private:
+    static constexpr auto& inv_den = lagrange_inverse_denominators;
 };
 
 enum class Body : int { sun = 0, moon = 1 };
@@ -328,7 +353,7 @@ struct BodyModel {
     Station station;
     double horizon = 0.0;  // rad
     bool limb = false;
-    double fraction = 1.0 / 12.0;  // of a day between samples
+    double fraction = 1.0 / 8.0;  // of a day between samples
 
     /// Earth-fixed position and velocity of the body at t.
     void fixed(double t, double rf[3], double vf[3]) const noexcept {
@@ -361,6 +386,7 @@ struct BodyModel {
         out.ed = l.eldot;
         out.range = l.range;
         out.east = ((rf[0] - station.r[0]) * station.e[0] + (rf[1] - station.r[1]) * station.e[1]) / l.range;
+        out.eastd = (vf[0] * station.e[0] + vf[1] * station.e[1]) / l.range - out.east * l.rdot / l.range;
         if (limb) {
             const double sd = std::asin(moon_radius / l.range);
             out.g = l.el - (horizon - sd);
@@ -373,6 +399,9 @@ struct BodyModel {
 
     double step(double, const Value&) const noexcept { return fraction * 86400.0; }
     double safe(double, const Value&) const noexcept { return 0.0; }
+    /// Over a few hours the elevation of the Sun or the Moon follows a cubic to far better than
+    /// a degree, so a peak estimated a degree below the horizon cannot reach it.
+    double margin() const noexcept { return pi / 180.0; }
 };
 
 }  // namespace kelvara::events

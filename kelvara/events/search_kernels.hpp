@@ -2,6 +2,8 @@
 // Pure C++ (no Python.h, no allocation other than the caller's event vector, no exceptions).
 //
 // A model supplies, at a time t (seconds from the start of the window):
+//   double margin() const noexcept;  // how far below the threshold a cubic estimate of the peak
+//                                    // between samples must stay to skip it (0: never skip)
 //   void eval(double t, Value& out) const noexcept;   // g = elevation - threshold, its rate,
 //                                                      // and the rate of the elevation itself
 //   double step(double t, const Value& at) const noexcept;  // the sampling step from t
@@ -25,6 +27,7 @@ struct Value {
     double range = 0.0;  // distance from the station, m (for the climb bound)
     double rate = 0.0;   // angular rate of the orbit about the Earth's centre, rad/s (for the step)
     double east = 0.0;   // east component of the unit vector to the object (for meridian transits)
+    double eastd = 0.0;  // its rate, 1/s
 };
 
 enum class Kind : int { rise = 0, maximum = 1, set = 2, transit = 3 };
@@ -100,23 +103,77 @@ inline double brent_root(F&& f, double a, double b, double fa, double fb, double
     return b;
 }
 
+/// Newton's method kept inside the bracket [a, b] (fa and fb of opposite signs): `f(t, v, d)`
+/// gives the value and its derivative. A step leaving the bracket, or a zero derivative, falls
+/// back to bisection; the bracket shrinks at every evaluation. Returns a time within `tol` of
+/// the root (the last Newton step is smaller than `tol`, and the error after it is of its square).
+template <class F>
+inline double newton_root(F&& f, double a, double b, double fa, double fb, double da, double db,
+                          double tol) noexcept {
+    if (fa == 0.0) return a;
+    if (fb == 0.0) return b;
+    const bool rising = fa < 0.0;  // the sign of f just right of lo
+    double lo = a, hi = b;
+    // start from the end with the smaller Newton correction
+    double x = std::fabs(fa / da) < std::fabs(fb / db) ? a - fa / da : b - fb / db;
+    if (!(x > lo && x < hi)) x = lo - fa * (hi - lo) / (fb - fa);
+    if (!(x > lo && x < hi)) x = 0.5 * (lo + hi);
+    for (int iter = 0; iter < 100; ++iter) {
+        double fx, dx;
+        f(x, fx, dx);
+        if (!(fx == fx)) return x;
+        if (fx == 0.0) return x;
+        if ((fx < 0.0) == rising) lo = x;
+        else hi = x;
+        double xn = x - fx / dx;
+        if (!(xn > lo && xn < hi)) xn = 0.5 * (lo + hi);
+        if (std::fabs(xn - x) < tol || hi - lo < tol) return xn;
+        x = xn;
+    }
+    return x;
+}
+
+/// The largest value of the cubic through (0, ga) and (h, gb) with slopes da and db, sampled at
+/// eighths of the interval: a cheap estimate of how high a smooth function peaks between samples.
+inline double hermite_peak(double ga, double gb, double da, double db, double h) noexcept {
+    double best = std::max(ga, gb);
+    for (int k = 1; k < 8; ++k) {
+        const double s = k / 8.0, s2 = s * s, s3 = s2 * s;
+        const double p = (2 * s3 - 3 * s2 + 1) * ga + (s3 - 2 * s2 + s) * h * da + (-2 * s3 + 3 * s2) * gb +
+                         (s3 - s2) * h * db;
+        best = std::max(best, p);
+    }
+    return best;
+}
+
 /// Scan [0, T] for crossings of g = 0 and maxima of the elevation above the threshold, or, with
 /// `transits`, for upper meridian transits (the east component turning from + to -) instead of
 /// maxima.
+/// The scan covers [begin, T]; a stretch of a longer window can be scanned on its own.
 template <class M>
-inline void scan(const M& model, double T, bool transits, Scan& out) noexcept {
+inline void scan(const M& model, double T, bool transits, Scan& out, double begin = 0.0) noexcept {
     out.events.clear();
     Value va, vb;
-    double a = 0.0;
+    double a = begin;
     model.eval(a, va);
     out.up_at_start = va.g > 0.0;
     out.g_start = va.g;
-    auto g_at = [&](double t) { Value v; model.eval(t, v); return v.g; };
     auto ed_at = [&](double t) { Value v; model.eval(t, v); return v.ed; };
-    auto east_at = [&](double t) { Value v; model.eval(t, v); return v.east; };
-    auto crossing = [&](double lo, double hi, double glo, double ghi) {
-        const double t = brent_root(g_at, lo, hi, glo, ghi, time_tolerance);
-        out.events.push_back({t, glo < ghi ? Kind::rise : Kind::set, 0.0});
+    auto g_d = [&](double t, double& f, double& d) { Value v; model.eval(t, v); f = v.g; d = v.gd; };
+    auto east_d = [&](double t, double& f, double& d) { Value v; model.eval(t, v); f = v.east; d = v.eastd; };
+    auto crossing = [&](double lo, double hi, const Value& vlo, const Value& vhi) {
+        const double t = newton_root(g_d, lo, hi, vlo.g, vhi.g, vlo.gd, vhi.gd, time_tolerance);
+        out.events.push_back({t, vlo.g < vhi.g ? Kind::rise : Kind::set, 0.0});
+    };
+    // Whether g may reach 0 between two samples below it: not if the climb bound from either
+    // end outlasts the interval (the bound holds backwards in time too), nor if the model gives
+    // a margin and the cubic through both samples and their slopes peaks below it.
+    const double margin = model.margin();
+    auto may_reach = [&](double a, const Value& va, double b, const Value& vb) {
+        if (va.g >= 0.0 || vb.g >= 0.0) return true;
+        if (model.safe(a, va) >= b - a || model.safe(b, vb) >= b - a) return false;
+        if (margin > 0.0 && hermite_peak(va.g, vb.g, va.gd, vb.gd, b - a) < -margin) return false;
+        return true;
     };
     while (a < T) {
         // Below the threshold with a bound on how fast the elevation can climb: jump ahead to
@@ -136,31 +193,38 @@ inline void scan(const M& model, double T, bool transits, Scan& out) noexcept {
             const bool nan = !(va.g == va.g) || !(vb.g == vb.g);
             if (nan) {
                 // the model failed at one end: nothing can be bracketed across it
-            } else if (va.ed > 0.0 && vb.ed <= 0.0 && b > a) {
-                // A maximum of the elevation: split there, then each side is monotonic.
+            } else if (va.ed > 0.0 && vb.ed <= 0.0 && b > a &&
+                       (transits ? (va.g < 0.0 && vb.g < 0.0 && may_reach(a, va, b, vb)) : may_reach(a, va, b, vb))) {
+                // A maximum of the elevation: split there, then each side is monotonic. Passes
+                // need it as their culmination; transits only where it may hide a short rise.
                 const double tm = brent_root(ed_at, a, b, va.ed, vb.ed, time_tolerance);
                 Value vm;
                 model.eval(tm, vm);
-                if ((va.g > 0.0) != (vm.g > 0.0)) crossing(a, tm, va.g, vm.g);
+                if ((va.g > 0.0) != (vm.g > 0.0)) crossing(a, tm, va, vm);
                 // a maximum at the very edge of the window is not a culmination inside it
-                if (!transits && vm.g > 0.0 && tm > 0.0 && tm < T)
+                if (!transits && vm.g > 0.0 && tm > begin && tm < T)
                     out.events.push_back({tm, Kind::maximum, vm.g});
-                if ((vm.g > 0.0) != (vb.g > 0.0)) crossing(tm, b, vm.g, vb.g);
-            } else if (va.ed < 0.0 && vb.ed >= 0.0 && va.g > 0.0 && vb.g > 0.0) {
+                if ((vm.g > 0.0) != (vb.g > 0.0)) crossing(tm, b, vm, vb);
+            } else if (va.ed < 0.0 && vb.ed >= 0.0 && va.g > 0.0 && vb.g > 0.0 &&
+                       (margin <= 0.0 || hermite_peak(-va.g, -vb.g, -va.gd, -vb.gd, b - a) > -margin)) {
                 // A minimum between two samples above the threshold may dip below it.
                 const double tm = brent_root(ed_at, a, b, va.ed, vb.ed, time_tolerance);
                 Value vm;
                 model.eval(tm, vm);
                 if (vm.g <= 0.0) {
-                    crossing(a, tm, va.g, vm.g);
-                    crossing(tm, b, vm.g, vb.g);
+                    crossing(a, tm, va, vm);
+                    crossing(tm, b, vm, vb);
                 }
             } else if ((va.g > 0.0) != (vb.g > 0.0)) {
-                crossing(a, b, va.g, vb.g);
+                crossing(a, b, va, vb);
             }
             if (transits && va.east > 0.0 && vb.east <= 0.0 && !nan) {
-                const double tt = brent_root(east_at, a, b, va.east, vb.east, time_tolerance);
-                if (tt > 0.0 && tt < T) out.events.push_back({tt, Kind::transit, g_at(tt)});
+                const double tt = newton_root(east_d, a, b, va.east, vb.east, va.eastd, vb.eastd, time_tolerance);
+                if (tt > begin && tt < T) {
+                    Value vt;
+                    model.eval(tt, vt);
+                    out.events.push_back({tt, Kind::transit, vt.g});
+                }
             }
         }
         a = b;
