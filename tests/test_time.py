@@ -181,7 +181,9 @@ class TestScales:
         assert np.array_equal(t.tai.jd12, np.stack(tai, axis=1))
         assert np.array_equal(t.tt.jd12, np.stack(tt, axis=1))
         back = erfa.taiutc(*erfa.tttai(*tt))
-        assert np.array_equal(t.tt.utc.jd12, np.stack(back, axis=1))
+        # TT epochs of their own convert as ERFA does; those converted from UTC come home exactly
+        assert np.array_equal(Time.from_jd12(t.tt.jd12, "tt").utc.jd12, np.stack(back, axis=1))
+        assert np.array_equal(t.tt.utc.jd12, j)
 
     def test_tdb_at_geocentre_bit_for_bit(self):
         tt = Time(random_iso(500, 3)).tt
@@ -191,7 +193,7 @@ class TestScales:
         assert np.array_equal(tt.tdb.jd12, np.stack(erfa.tttdb(j[:, 0], j[:, 1], dtr), axis=1))
         k = tt.tdb.jd12
         dtr2 = erfa.dtdb(k[:, 0], k[:, 1], 0.0, 0.0, 0.0, 0.0)
-        assert np.array_equal(tt.tdb.tt.jd12, np.stack(erfa.tdbtt(k[:, 0], k[:, 1], dtr2), axis=1))
+        assert np.array_equal(Time.from_jd12(k, "tdb").tt.jd12, np.stack(erfa.tdbtt(k[:, 0], k[:, 1], dtr2), axis=1))
 
     def test_scalar_and_array_conversions_agree(self):
         texts = random_iso(50, 4)
@@ -355,7 +357,7 @@ class TestBadInput:
             Time(value)
 
     @pytest.mark.parametrize(
-        "kw", [{"format": "iso"}, {"format": 1}, {"scale": "ut1"}, {"scale": "UTC"}, {"scale": 3}])
+        "kw", [{"format": "iso"}, {"format": 1}, {"scale": "ut2"}, {"scale": "UTC"}, {"scale": 3}])
     def test_bad_format_or_scale(self, kw):
         value = 2451545.0 if "format" in kw else "2020"
         with pytest.raises(ValueError):

@@ -1,11 +1,15 @@
-// kelvara.time.time: the Time type, epochs as two-part Julian dates on the UTC, TAI, TT or TDB
-// scale, converted with ERFA.
+// kelvara.time.time: the Time type, epochs as two-part Julian dates on the UTC, TAI, TT, TDB or
+// UT1 scale, converted with ERFA's arithmetic on kelvara's own leap-second table and Earth
+// orientation data (kelvara.time.iers).
 #include "../frame/frame.hpp"
 #include "../frame/numpy.hpp"
+#include "iers_methods.hpp"
 #include "time.hpp"
+#include "time_doc.hpp"
+#include "time_input.hpp"
 #include "time_kernels.hpp"
+#include "time_tables.hpp"
 
-#include <datetime.h>
 #include <structmember.h>
 
 #include <algorithm>
@@ -17,20 +21,17 @@ namespace {
 
 using frame::Ref;
 using kelvara::TimeObject;
+using namespace kelvara::timedoc;
+using namespace kelvara::timein;
 namespace tk = kelvara::timek;
+namespace tt = kelvara::timetables;
+namespace iers = kelvara::iers;
+using tt::as_time;
+using tt::is_time;
+using tt::TimeType;
 
-PyTypeObject* TimeType = nullptr;
-PyObject* DubiousYearWarning = nullptr;  // kelvara.time.time.ErfaDubiousYearWarning
-PyObject* datetime_data = nullptr;        // numpy.datetime_data
-PyObject* timezone_utc = nullptr;         // datetime.timezone.utc
-PyArray_Descr* dt64ns_descr = nullptr;    // numpy.dtype("datetime64[ns]")
-
-constexpr double DJM0 = 2400000.5;        // MJD zero point
-
-enum class Format { none, jd, mjd, unix };
-
-inline TimeObject* as_time(PyObject* o) noexcept { return reinterpret_cast<TimeObject*>(o); }
-inline bool is_time(PyObject* o) noexcept { return PyObject_TypeCheck(o, TimeType); }
+PyArray_Descr* dt64ns_descr = nullptr;  // numpy.dtype("datetime64[ns]")
+constexpr Py_ssize_t chunk = 65536;     // epochs between two looks at pending signals
 
 // ---------------------------------------------------------------------------------------------
 // Allocation
@@ -64,38 +65,46 @@ void time_dealloc(PyObject* self) noexcept {
     PyTypeObject* tp = Py_TYPE(self);
     if (t->weakreflist) PyObject_ClearWeakRefs(self);
     Py_CLEAR(t->jd12);
+    Py_CLEAR(t->origin);
     for (PyObject*& c : t->converted) Py_CLEAR(c);
     tp->tp_free(self);
     Py_DECREF(tp);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Status codes of ERFA into Python warnings and errors
+// Batch conversions, their warnings and errors
 
-void warn_dubious() {
-    frame::check_status(PyErr_WarnEx(DubiousYearWarning,
-                                     "ERFA reports a dubious year: UTC before 1960 or beyond the leap-second table is "
-                                     "not reliable",
-                                     1));
-}
-
-/// Raise for a failed batch conversion, naming the first offending epoch.
-[[noreturn]] void raise_conversion(const tk::Status& st, const double* pairs, tk::Scale from, tk::Scale to) {
-    double d1 = pairs[2 * st.index], d2 = pairs[2 * st.index + 1];
-    Ref jd = frame::as_float(d1 + d2);
-    frame::raise(PyExc_ValueError, "cannot convert Julian date %R (%s) to %s: outside the range ERFA handles", jd.get(),
-                 tk::scale_names[from], tk::scale_names[to]);
-}
-
-/// Convert `n` pairs between scales in place, warning once for a dubious year.
+/// Convert `n` pairs between scales (`in` and `out` may alias), looking at pending signals
+/// between chunks; warns once for a dubious UTC date and once past the EOP.
 void convert_pairs(tk::Scale from, tk::Scale to, const double* in, double* out, Py_ssize_t n) {
     if (from == to) {
         if (in != out) std::memcpy(out, in, sizeof(double) * 2 * size_t(n));
         return;
     }
-    tk::Status st = tk::convert(from, to, in, out, n);
-    if (st.failed()) raise_conversion(st, in, from, to);
-    if (st.code & 1) warn_dubious();
+    tt::Tables tables;
+    tk::Chain chain(*tables.leap, from == tk::UT1 || to == tk::UT1 ? tables.need_eop() : nullptr);
+    tk::Status st;
+    for (Py_ssize_t i = 0; i < n && !st.failed(); i += chunk) {
+        if (i) frame::poll_signals(chunk - 1);
+        chain.convert(from, to, in, out, i, std::min(n, i + chunk), st);
+    }
+    if (st.failed()) {
+        if (st.code == tk::no_eop) {
+            tt::Date d = tt::utc_date(tables, from, in[2 * st.index], in[2 * st.index + 1]);
+            tt::raise_before_eop(*tables.eop, d.y, d.m, d.d);
+        }
+        Ref jd = frame::as_float(in[2 * st.index] + in[2 * st.index + 1]);
+        frame::raise(PyExc_ValueError, "cannot convert Julian date %R (%s) to %s: outside the range ERFA handles",
+                     jd.get(), tk::scale_names[from], tk::scale_names[to]);
+    }
+    if (st.dubious >= 0) {
+        tt::Date d = tt::utc_date(tables, to, out[2 * st.dubious], out[2 * st.dubious + 1]);
+        tt::warn_dubious(*tables.leap, d.y, d.m, d.d);
+    }
+    if (st.past_eop >= 0) {
+        tt::Date d = tt::utc_date(tables, to, out[2 * st.past_eop], out[2 * st.past_eop + 1]);
+        tt::warn_past_eop(*tables.eop, d.y, d.m, d.d);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -103,10 +112,10 @@ void convert_pairs(tk::Scale from, tk::Scale to, const double* in, double* out, 
 
 tk::Scale parse_scale(PyObject* o) {
     if (PyUnicode_Check(o)) {
-        for (int s = 0; s < 4; ++s)
+        for (int s = 0; s < tk::nscales; ++s)
             if (PyUnicode_CompareWithASCIIString(o, tk::scale_names[s]) == 0) return tk::Scale(s);
     }
-    frame::raise(PyExc_ValueError, "scale %R is not one of 'utc', 'tai', 'tt', 'tdb'", o);
+    frame::raise(PyExc_ValueError, "scale %R is not one of 'utc', 'tai', 'tt', 'tdb', 'ut1'", o);
 }
 
 Format parse_format(PyObject* o) {
@@ -119,246 +128,10 @@ Format parse_format(PyObject* o) {
     frame::raise(PyExc_ValueError, "format %R is not one of 'jd', 'mjd', 'unix'", o);
 }
 
-// ---------------------------------------------------------------------------------------------
-// One value -> (jd1, jd2) on the target scale
-
-/// Names the value being converted; made into a Python object only for an error message, so
-/// that the array paths create no objects per element.
-struct Item {
-    PyObject* obj = nullptr;    // the value itself, or
-    PyObject* array = nullptr;  // an array and the index of the value in it
-    Py_ssize_t index = 0;
-
-    Ref get() const {
-        if (obj) return Ref::borrow(obj);
-        if (!PyArray_Check(array) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(array)) == 0)
-            return Ref::borrow(array);
-        return Ref::steal(PySequence_GetItem(array, index));
-    }
-};
-
-/// Values of every kind to pairs on `target`; `item` names the value in errors.
-struct Converter {
-    tk::Scale target;
-    tk::DayMemo memo_target;
-    tk::DayMemo memo_utc;
-    bool dubious = false;
-
-    explicit Converter(tk::Scale s) : target(s), memo_target(s), memo_utc(tk::UTC) {}
-
-    void from_fields(const tk::Fields& f, tk::Scale fscale, const Item& item, double* out) {
-        tk::DayMemo& memo = fscale == target ? memo_target : memo_utc;
-        int js = memo.to_jd(f, out[0], out[1]);
-        if (js < 0 || (js & 2)) {
-            static constexpr const char* why[] = {"", "year out of range", "month out of range", "day out of range",
-                                                  "hour out of range", "minute out of range", "second out of range"};
-            const char* reason = js < 0 ? why[-js] : "seconds beyond the end of that day (no leap second there)";
-            frame::raise(PyExc_ValueError, "Time value %R is not a valid date: %s", item.get().get(), reason);
-        }
-        if (js & 1) dubious = true;
-        if (fscale != target) pairs_from(fscale, out, item);
-    }
-
-    /// Convert one pair from `from` to the target scale, in place.
-    void pairs_from(tk::Scale from, double* p, const Item& item) {
-        int js = tk::convert_one(from, target, p[0], p[1], p[0], p[1]);
-        if (js < 0) frame::raise(PyExc_ValueError, "Time value %R is outside the range ERFA converts", item.get().get());
-        if (js & 1) dubious = true;
-    }
-
-    void iso(const char* s, std::size_t n, const Item& item, double* out) {
-        tk::Fields f;
-        tk::IsoError e = tk::parse_iso(s, n, f);
-        Ref named = e == tk::IsoError::none ? Ref() : item.get();
-        switch (e) {
-        case tk::IsoError::none: break;
-        case tk::IsoError::syntax:
-            frame::raise(PyExc_ValueError,
-                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])", named.get());
-        case tk::IsoError::month: frame::raise(PyExc_ValueError, "Time string %R has a month out of range", named.get());
-        case tk::IsoError::day: frame::raise(PyExc_ValueError, "Time string %R has a day out of range", named.get());
-        case tk::IsoError::hour: frame::raise(PyExc_ValueError, "Time string %R has an hour out of range", named.get());
-        case tk::IsoError::minute: frame::raise(PyExc_ValueError, "Time string %R has a minute out of range", named.get());
-        case tk::IsoError::second:
-        case tk::IsoError::leap_second:
-            frame::raise(PyExc_ValueError, "Time string %R has a second out of range", named.get());
-        }
-        from_fields(f, target, item, out);
-    }
-
-    /// Unix seconds (UTC, leap seconds not counted, as POSIX clocks count).
-    void unix_seconds(double x, const Item& item, double* out) {
-        if (!std::isfinite(x) || std::fabs(x) > 3.0e11)
-            frame::raise(PyExc_ValueError, "Time value %R is not a usable unix time", item.get().get());
-        double days = std::floor(x / 86400.0);
-        double sod = x - days * 86400.0;  // exact: the two terms are within a factor two
-        if (sod >= 86400.0) { days += 1.0; sod -= 86400.0; }
-        if (sod < 0.0) { days -= 1.0; sod += 86400.0; }
-        tk::Fields f;
-        tk::civil_from_days(int64_t(days), f.year, f.month, f.day);
-        f.hour = int(sod / 3600.0);
-        double rest = sod - 3600.0 * f.hour;
-        f.minute = int(rest / 60.0);
-        f.second = rest - 60.0 * f.minute;
-        if (f.minute > 59) { f.minute = 59; f.second = rest - 3540.0; }
-        from_fields(f, tk::UTC, item, out);
-    }
-
-    void number(double x, Format fmt, const Item& item, double* out) {
-        if (!std::isfinite(x)) frame::raise(PyExc_ValueError, "Time value %R is not finite", item.get().get());
-        switch (fmt) {
-        case Format::jd: out[0] = x; out[1] = 0.0; break;
-        case Format::mjd: out[0] = DJM0; out[1] = x; break;
-        case Format::unix: unix_seconds(x, item, out); break;
-        case Format::none: break;
-        }
-    }
-
-    void datetime(PyObject* item, double* out) {
-        tk::Fields f;
-        tk::Scale fscale = target;
-        Ref utc;
-        PyObject* dt = item;
-        if (PyDateTime_Check(item)) {
-            PyObject* tz = PyDateTime_DATE_GET_TZINFO(item);
-            if (tz != Py_None) {
-                // Aware: bring it to UTC; naive values are taken as they stand.
-                utc = Ref::steal(PyObject_CallMethod(item, "astimezone", "O", timezone_utc));
-                dt = utc.get();
-                fscale = tk::UTC;
-            }
-            f.hour = PyDateTime_DATE_GET_HOUR(dt);
-            f.minute = PyDateTime_DATE_GET_MINUTE(dt);
-            int us = PyDateTime_DATE_GET_MICROSECOND(dt);
-            f.second = double(PyDateTime_DATE_GET_SECOND(dt) * 1000000 + us) / 1e6;
-        }
-        f.year = PyDateTime_GET_YEAR(dt);
-        f.month = PyDateTime_GET_MONTH(dt);
-        f.day = PyDateTime_GET_DAY(dt);
-        from_fields(f, fscale, Item{item}, out);
-    }
-
-    void datetime64(int64_t v, tk::Unit unit, int64_t mult, PyObject* array, Py_ssize_t i, double* out) {
-        tk::Fields f;
-        if (v == NPY_DATETIME_NAT || unit == tk::Unit::generic || !tk::fields_from_datetime64(v, unit, mult, f)) {
-            Ref item = element(array, i);
-            frame::raise(PyExc_ValueError, "Time value %R is not a convertible datetime64", item.get());
-        }
-        tk::DayMemo& memo = memo_target;
-        int js = memo.to_jd(f, out[0], out[1]);
-        if (js < 0 || (js & 2)) {
-            Ref item = element(array, i);
-            frame::raise(PyExc_ValueError, "Time value %R is outside the calendar ERFA handles", item.get());
-        }
-        if (js & 1) dubious = true;
-    }
-
-    static Ref element(PyObject* array, Py_ssize_t i) {
-        if (!PyArray_Check(array) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(array)) == 0)
-            return Ref::borrow(array);
-        return Ref::steal(PySequence_GetItem(array, i));
-    }
-
-    void finish() {
-        if (dubious) warn_dubious();
-    }
-};
-
-bool is_real_number(PyObject* o) {
-    if (PyBool_Check(o)) return false;
-    if (PyFloat_Check(o) || PyLong_Check(o)) return true;
-    // numpy.timedelta64 derives from numpy.signedinteger but is a duration, not a count.
-    if (PyArray_IsScalar(o, Timedelta)) return false;
-    return PyArray_IsScalar(o, Integer) || PyArray_IsScalar(o, Floating);
-}
-
-[[noreturn]] void raise_needs_format(PyObject* item) {
-    frame::raise(PyExc_ValueError,
-                 "Time value %R is a number: say what it counts with format='jd', 'mjd' or 'unix'", item);
-}
-
-/// Unit and multiplier of a datetime64 or timedelta64 dtype, as numpy.datetime_data gives them.
-std::pair<tk::Unit, int64_t> datetime_unit(PyArray_Descr* descr) {
-    Ref meta = frame::call(datetime_data, reinterpret_cast<PyObject*>(descr));
-    const char* name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(meta.get(), 0));
-    if (!name) throw frame::PyErrorSet{};
-    int64_t mult = PyLong_AsLongLong(PyTuple_GET_ITEM(meta.get(), 1));
-    if (mult == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
-    return {tk::unit_from_name(name), mult};
-}
-
-/// One element of a list, tuple or object array (or a lone value) without a format.
-void convert_item(Converter& c, PyObject* item, double* out) {
-    if (PyUnicode_Check(item)) {
-        Py_ssize_t n;
-        const char* s = PyUnicode_AsUTF8AndSize(item, &n);
-        if (!s) throw frame::PyErrorSet{};
-        c.iso(s, size_t(n), Item{item}, out);
-    } else if (PyDate_Check(item)) {
-        c.datetime(item, out);
-    } else if (is_time(item)) {
-        TimeObject* t = as_time(item);
-        if (!t->isscalar) frame::raise(PyExc_ValueError, "a sequence of Time values takes scalar Time objects, got %R", item);
-        out[0] = t->data[0];
-        out[1] = t->data[1];
-        c.pairs_from(tk::Scale(t->scale), out, Item{item});
-    } else if (PyArray_IsScalar(item, Datetime)) {
-        Ref arr = Ref::steal(PyArray_FromScalar(item, nullptr));
-        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
-        auto [unit, mult] = datetime_unit(PyArray_DESCR(a));
-        int64_t v;
-        std::memcpy(&v, PyArray_DATA(a), sizeof v);
-        c.datetime64(v, unit, mult, item, 0, out);
-    } else if (is_real_number(item)) {
-        raise_needs_format(item);
-    } else {
-        frame::raise(PyExc_TypeError, "Time value %R of type %.200s is not a date, a time or a Time", item,
-                     Py_TYPE(item)->tp_name);
-    }
-}
-
-/// A NumPy array of datetime64, 0-d or 1-d, into pairs.
-void convert_datetime64_array(Converter& c, PyArrayObject* a, double* out) {
-    auto [unit, mult] = datetime_unit(PyArray_DESCR(a));
-    Py_ssize_t n = PyArray_NDIM(a) ? PyArray_DIM(a, 0) : 1;
-    npy_intp stride = PyArray_NDIM(a) ? PyArray_STRIDE(a, 0) : 0;
-    const char* p = static_cast<const char*>(PyArray_DATA(a));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        int64_t v;
-        std::memcpy(&v, p + i * stride, sizeof v);
-        c.datetime64(v, unit, mult, reinterpret_cast<PyObject*>(a), i, out + 2 * i);
-    }
-}
-
-/// A NumPy array of fixed-width unicode strings, parsed without making Python strings.
-void convert_str_array(Converter& c, PyArrayObject* a, double* out) {
-    Py_ssize_t n = PyArray_NDIM(a) ? PyArray_DIM(a, 0) : 1;
-    npy_intp stride = PyArray_NDIM(a) ? PyArray_STRIDE(a, 0) : 0;
-    std::size_t width = std::size_t(PyArray_ITEMSIZE(a)) / 4;
-    std::vector<char> buf(width + 1);
-    const char* p = static_cast<const char*>(PyArray_DATA(a));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        bool ascii = true;
-        std::size_t len = 0;
-        for (; len < width; ++len) {
-            uint32_t ch;
-            std::memcpy(&ch, p + i * stride + 4 * len, 4);
-            if (ch == 0) break;
-            if (ch > 127) ascii = false;
-            buf[len] = char(ch);
-        }
-        Item item{nullptr, reinterpret_cast<PyObject*>(a), i};
-        if (!ascii)
-            frame::raise(PyExc_ValueError,
-                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])",
-                         item.get().get());
-        c.iso(buf.data(), len, item, out + 2 * i);
-    }
-}
-
 /// Numbers with a format: a real scalar, or an array-like of reals (0-d or 1-d).
 Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale) {
-    Converter c(scale);
+    tt::Tables tables;
+    Converter c(scale, tables);
     if (is_real_number(value)) {
         Ref t = new_time(tp, scale, 1, true);
         c.number(frame::to_double(value), fmt, Item{value}, as_time(t.get())->data);
@@ -382,25 +155,67 @@ Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale
     Ref t = new_time(tp, scale, n, scalar);
     const double* x = static_cast<const double*>(PyArray_DATA(d));
     double* out = as_time(t.get())->data;
-    for (Py_ssize_t i = 0; i < n; ++i) c.number(x[i], fmt, Item{nullptr, dbl.get(), i}, out + 2 * i);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        frame::poll_signals(i);
+        c.number(x[i], fmt, Item{nullptr, dbl.get(), i}, out + 2 * i);
+    }
     c.finish();
     return t;
 }
 
 /// A Time on another scale (or a new object on the same scale sharing the stored epochs).
+/// Converted epochs keep the epochs they came from (the first ones of a chain of conversions):
+/// they are converted from those, and a conversion back to their scale returns them as they
+/// were, so that round trips come home bit for bit and equal instants compare equal.
 Ref converted_copy(PyTypeObject* tp, TimeObject* src, tk::Scale scale) {
-    if (tk::Scale(src->scale) == scale && !src->isscalar) {
+    if (tk::Scale(src->scale) == scale) {
+        // The same epochs: a scalar copied, an array shared, the origin kept.
+        Ref t = src->isscalar ? new_time(tp, scale, 1, true) : Ref::steal(tp->tp_alloc(tp, 0));
+        TimeObject* d = as_time(t.get());
+        if (src->isscalar) {
+            d->pair[0] = src->pair[0];
+            d->pair[1] = src->pair[1];
+        } else {
+            d->scale = scale;
+            d->size = src->size;
+            d->jd12 = Py_NewRef(src->jd12);
+            d->data = src->data;
+        }
+        d->origin = Py_XNewRef(src->origin);
+        d->origin_scale = src->origin_scale;
+        d->origin_pair[0] = src->origin_pair[0];
+        d->origin_pair[1] = src->origin_pair[1];
+        return t;
+    }
+    const bool has_origin = src->origin_scale > 0;
+    const tk::Scale from = has_origin ? tk::Scale(src->origin_scale - 1) : tk::Scale(src->scale);
+    const double* from_data = !has_origin ? src->data
+                              : src->origin ? static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(src->origin)))
+                                            : src->origin_pair;
+    PyObject* from_array = has_origin ? src->origin : src->jd12;
+    if (from == scale && !src->isscalar) {
+        // Share the stored array of the epochs on that scale.
         Ref t = Ref::steal(tp->tp_alloc(tp, 0));
         TimeObject* d = as_time(t.get());
         d->scale = scale;
         d->isscalar = 0;
         d->size = src->size;
-        d->jd12 = Py_NewRef(src->jd12);
-        d->data = src->data;
+        d->jd12 = Py_NewRef(from_array);
+        d->data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(from_array)));
         return t;
     }
     Ref t = new_time(tp, scale, src->size, src->isscalar);
-    convert_pairs(tk::Scale(src->scale), scale, src->data, as_time(t.get())->data, src->size);
+    TimeObject* d = as_time(t.get());
+    convert_pairs(from, scale, from_data, d->data, src->size);
+    if (from != scale) {
+        d->origin_scale = int(from) + 1;
+        if (src->isscalar) {
+            d->origin_pair[0] = from_data[0];
+            d->origin_pair[1] = from_data[1];
+        } else {
+            d->origin = Py_NewRef(from_array);
+        }
+    }
     seal(t.get());
     return t;
 }
@@ -421,7 +236,8 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         return t;
     }
 
-    Converter c(scale);
+    tt::Tables tables;
+    Converter c(scale, tables);
     Ref t;
     if (PyUnicode_Check(value) || PyDate_Check(value) || PyArray_IsScalar(value, Datetime) || is_real_number(value)) {
         t = new_time(tp, scale, 1, true);
@@ -437,7 +253,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         if (kind == 'O' && n > 0 && !scale_given) {
             Ref first = Ref::steal(scalar ? PyArray_GETITEM(a, static_cast<char*>(PyArray_DATA(a)))
                                           : PySequence_GetItem(value, 0));
-            if (is_time(first.get())) { scale = tk::Scale(as_time(first.get())->scale); c = Converter(scale); }
+            if (is_time(first.get())) { scale = tk::Scale(as_time(first.get())->scale); c.retarget(scale); }
         }
         t = new_time(tp, scale, n, scalar);
         double* out = as_time(t.get())->data;
@@ -464,7 +280,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
         if (n > 0 && !scale_given && is_time(items[0])) {
             scale = tk::Scale(as_time(items[0])->scale);
-            c = Converter(scale);
+            c.retarget(scale);
         }
         t = new_time(tp, scale, n, false);
         double* out = as_time(t.get())->data;
@@ -541,7 +357,10 @@ Ref map_pairs(TimeObject* t, F f) {
     npy_intp dims[1] = {t->size};
     Ref arr = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
     double* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr.get())));
-    for (Py_ssize_t i = 0; i < t->size; ++i) out[i] = f(t->data[2 * i], t->data[2 * i + 1]);
+    for (Py_ssize_t i = 0; i < t->size; ++i) {
+        frame::poll_signals(i);
+        out[i] = f(t->data[2 * i], t->data[2 * i + 1]);
+    }
     return arr;
 }
 
@@ -574,53 +393,57 @@ GETTER(jd12, {
 // ---------------------------------------------------------------------------------------------
 // Calendar read-outs
 
-/// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) noexcept {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
+/// Calendar fields of a Time's epochs on its own scale, rounded to `ndp` decimals of the
+/// second; raises for an epoch the calendar cannot show; one warning per call.
+struct Calendars {
+    struct Fields {
+        int y, m, d, hmsf[4];
+    };
 
-/// ERFA's calendar split of epoch i with `ndp` decimals of the second; raises when ERFA cannot
-/// represent it, records a dubious year.
-struct Calendar {
-    int y, m, d, hmsf[4];
+    TimeObject* t;
+    tt::Tables tables;
+    tk::CalendarOut out;
+    tt::FirstDate dubious;
+
+    explicit Calendars(TimeObject* tm) : t(tm), out(tk::Scale(tm->scale), *tables.leap) {}
+
+    Fields at(Py_ssize_t i, int ndp) {
+        Fields c;
+        double d1 = t->data[2 * i], d2 = t->data[2 * i + 1];
+        int js = out(ndp, d1, d2, c.y, c.m, c.d, c.hmsf);
+        if (js < 0) {
+            Ref jd = frame::as_float(d1 + d2);
+            frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
+        }
+        if (js & tk::dubious_bit) dubious.note(c.y, c.m, c.d);
+        return c;
+    }
+
+    Ref iso(Py_ssize_t i) {
+        Fields c = at(i, 6);
+        char text[tk::iso_capacity];
+        tk::format_iso(c.y, c.m, c.d, c.hmsf, text);
+        return frame::str(text);
+    }
+
+    void finish() {
+        if (dubious.set) tt::warn_dubious(*tables.leap, dubious.y, dubious.m, dubious.d);
+    }
 };
 
-Calendar calendar_of(TimeObject* t, Py_ssize_t i, int ndp, bool& dubious) {
-    Calendar c;
-    double d1 = t->data[2 * i], d2 = t->data[2 * i + 1];
-    int js = tk::d2dtf(tk::Scale(t->scale), ndp, d1, d2, c.y, c.m, c.d, c.hmsf);
-    if (js < 0) {
-        Ref jd = frame::as_float(d1 + d2);
-        frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
-    }
-    if (js & 1) dubious = true;
-    return c;
-}
-
-Ref iso_scalar(TimeObject* t, Py_ssize_t i, bool& dubious) {
-    Calendar c = calendar_of(t, i, 6, dubious);
-    return Ref::steal(PyUnicode_FromFormat("%04d-%02d-%02dT%02d:%02d:%02d.%06d", c.y, c.m, c.d, c.hmsf[0], c.hmsf[1],
-                                           c.hmsf[2], c.hmsf[3]));
-}
-
 Ref iso_of(TimeObject* t) {
-    bool dubious = false;
+    Calendars cal(t);
     Ref out;
     if (t->isscalar) {
-        out = iso_scalar(t, 0, dubious);
+        out = cal.iso(0);
     } else {
-        constexpr std::size_t W = 40;
+        constexpr std::size_t W = tk::iso_capacity;
         std::vector<char> text(std::size_t(t->size) * W);
         std::size_t width = 1;
         for (Py_ssize_t i = 0; i < t->size; ++i) {
-            Calendar c = calendar_of(t, i, 6, dubious);
-            int len = std::snprintf(&text[std::size_t(i) * W], W, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", c.y, c.m, c.d,
-                                    c.hmsf[0], c.hmsf[1], c.hmsf[2], c.hmsf[3]);
+            frame::poll_signals(i);
+            Calendars::Fields c = cal.at(i, 6);
+            int len = tk::format_iso(c.y, c.m, c.d, c.hmsf, &text[std::size_t(i) * W]);
             width = std::max(width, std::size_t(len));
         }
         Ref numpy = frame::import("numpy");
@@ -636,68 +459,87 @@ Ref iso_of(TimeObject* t) {
             for (std::size_t k = 0; k < width && s[k]; ++k) u[std::size_t(i) * width + k] = uint32_t(s[k]);
         }
     }
-    if (dubious) warn_dubious();
+    cal.finish();
     return out;
 }
 
-Ref datetime_scalar(TimeObject* t, Py_ssize_t i, bool& dubious) {
-    Calendar c = calendar_of(t, i, 6, dubious);
-    if (c.hmsf[2] >= 60) {
-        Ref iso = iso_scalar(t, i, dubious);
-        frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime cannot hold", iso.get());
-    }
+Ref datetime_scalar(Calendars& cal, Py_ssize_t i) {
+    Calendars::Fields c = cal.at(i, 6);
+    if (c.hmsf[2] >= 60)
+        frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime cannot hold", cal.iso(i).get());
     return Ref::steal(PyDateTime_FromDateAndTime(c.y, c.m, c.d, c.hmsf[0], c.hmsf[1], c.hmsf[2], c.hmsf[3]));
 }
 
 Ref datetime_of(TimeObject* t) {
-    bool dubious = false;
+    Calendars cal(t);
     Ref out;
     if (t->isscalar) {
-        out = datetime_scalar(t, 0, dubious);
+        out = datetime_scalar(cal, 0);
     } else {
         npy_intp dims[1] = {t->size};
         out = Ref::steal(PyArray_SimpleNew(1, dims, NPY_OBJECT));
         auto** slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
         for (Py_ssize_t i = 0; i < t->size; ++i) {
-            Ref dt = datetime_scalar(t, i, dubious);
+            frame::poll_signals(i);
+            Ref dt = datetime_scalar(cal, i);
             Py_XSETREF(slots[i], dt.release());
         }
     }
-    if (dubious) warn_dubious();
+    cal.finish();
     return out;
 }
 
 /// numpy.datetime64 in nanoseconds (NumPy counts no leap seconds; a leap second is refused).
 Ref datetime64_of(TimeObject* t) {
-    bool dubious = false;
+    Calendars cal(t);
     npy_intp dims[1] = {t->size};
     Py_INCREF(dt64ns_descr);
     Ref out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, dt64ns_descr, t->isscalar ? 0 : 1, dims, nullptr, nullptr,
                                               0, nullptr));
     auto* v = static_cast<int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
     for (Py_ssize_t i = 0; i < t->size; ++i) {
-        Calendar c = calendar_of(t, i, 9, dubious);
-        if (c.hmsf[2] >= 60) {
-            Ref iso = iso_scalar(t, i, dubious);
-            frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime64 cannot hold", iso.get());
-        }
-        int64_t days = days_from_civil(c.y, unsigned(c.m), unsigned(c.d));
+        frame::poll_signals(i);
+        Calendars::Fields c = cal.at(i, 9);
+        if (c.hmsf[2] >= 60)
+            frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime64 cannot hold", cal.iso(i).get());
+        int64_t days = tk::days_from_civil(c.y, unsigned(c.m), unsigned(c.d));
         int64_t sod = (int64_t(c.hmsf[0]) * 60 + c.hmsf[1]) * 60 + c.hmsf[2];
         int64_t ns;
         if (__builtin_mul_overflow(days * 86400 + sod, int64_t(1000000000), &ns) ||
-            __builtin_add_overflow(ns, int64_t(c.hmsf[3]), &ns) || ns == NPY_DATETIME_NAT) {
-            Ref iso = iso_scalar(t, i, dubious);
-            frame::raise(PyExc_ValueError, "Time %U is outside the range of datetime64[ns]", iso.get());
-        }
+            __builtin_add_overflow(ns, int64_t(c.hmsf[3]), &ns) || ns == NPY_DATETIME_NAT)
+            frame::raise(PyExc_ValueError, "Time %U is outside the range of datetime64[ns]", cal.iso(i).get());
         v[i] = ns;
     }
-    if (dubious) warn_dubious();
+    cal.finish();
     return t->isscalar ? Ref::steal(PyArray_Return(reinterpret_cast<PyArrayObject*>(out.release()))) : out;
+}
+
+/// Seconds since 1970-01-01 UTC, leap seconds not counted: the inverse of format='unix'. A time
+/// inside a leap second reads as the start of the next day plus its part of the second.
+Ref unix_of(PyObject* self) {
+    Ref utc = on_scale(self, tk::UTC);
+    TimeObject* u = as_time(utc.get());
+    tt::Tables tables;
+    int y = INT32_MIN, m = 0, d = 0;
+    double day_len = ERFA_DAYSEC, days = 0.0;
+    return map_pairs(u, [&](double d1, double d2) {
+        int iy, im, id;
+        double fd;
+        if (eraJd2cal(d1, d2, &iy, &im, &id, &fd)) return std::nan("");
+        if (!(iy == y && im == m && id == d)) {
+            iers::DayStep step = iers::day_step(*tables.leap, iy, im, id);
+            day_len = ERFA_DAYSEC + (step.status < 0 ? 0.0 : step.calendar_leap());
+            days = double(tk::days_from_civil(iy, unsigned(im), unsigned(id)));
+            y = iy; m = im; d = id;
+        }
+        return days * ERFA_DAYSEC + fd * day_len;
+    });
 }
 
 GETTER(iso, return iso_of(t);)
 GETTER(datetime, return datetime_of(t);)
 GETTER(datetime64, return datetime64_of(t);)
+GETTER(unix, (void)t; return unix_of(self);)
 
 // ---------------------------------------------------------------------------------------------
 // Sequence behaviour: len, indexing, iteration
@@ -719,6 +561,12 @@ Ref item_at(PyObject* self, Py_ssize_t i) {
     Ref r = new_time(Py_TYPE(self), tk::Scale(t->scale), 1, true);
     as_time(r.get())->data[0] = t->data[2 * i];
     as_time(r.get())->data[1] = t->data[2 * i + 1];
+    if (t->origin) {  // the epoch it was converted from comes along
+        const double* o = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(t->origin)));
+        as_time(r.get())->origin_pair[0] = o[2 * i];
+        as_time(r.get())->origin_pair[1] = o[2 * i + 1];
+        as_time(r.get())->origin_scale = t->origin_scale;
+    }
     return r;
 }
 
@@ -744,6 +592,12 @@ PyObject* time_getitem(PyObject* self, PyObject* key) noexcept {
         Ref r = new_time(Py_TYPE(self), tk::Scale(t->scale), n, false);
         Ref dst = Ref::borrow(as_time(r.get())->jd12);
         frame::check_status(PyArray_CopyInto(reinterpret_cast<PyArrayObject*>(dst.get()), a));
+        if (t->origin) {
+            Ref from = Ref::steal(PyObject_GetItem(t->origin, key));
+            Ref copy = Ref::steal(PyArray_NewCopy(reinterpret_cast<PyArrayObject*>(from.get()), NPY_CORDER));
+            as_time(r.get())->origin = copy.release();
+            as_time(r.get())->origin_scale = t->origin_scale;
+        }
         seal(r.get());
         return r;
     });
@@ -768,10 +622,10 @@ PyObject* time_repr(PyObject* self) noexcept {
     return frame::guarded(site, [&]() -> Ref {
         TimeObject* t = as_time(self);
         const char* type_name = _PyType_Name(Py_TYPE(self));
-        bool dubious = false;
+        Calendars cal(t);  // a repr does not warn
         // A repr never fails on an epoch the calendar cannot show: it falls back to Julian dates.
         auto text = [&](Py_ssize_t i) -> Ref {
-            Ref s = Ref::steal_or_null(PyUnicode_FromFormat("'%U'", iso_scalar(t, i, dubious).get()));
+            Ref s = Ref::steal_or_null(PyUnicode_FromFormat("'%U'", cal.iso(i).get()));
             return s;
         };
         auto one = [&](Py_ssize_t i) -> Ref {
@@ -994,14 +848,20 @@ PyObject* time_subtract(PyObject* a, PyObject* b) noexcept {
 PyObject* time_now(PyObject* cls, PyObject*) noexcept {
     static frame::Site site{"now", nullptr};
     return frame::guarded(site, [&]() -> Ref {
-        std::timespec ts;
-        std::timespec_get(&ts, TIME_UTC);
+        // The clock is read through time.time_ns, looked up on each call, so that a clock
+        // faked for tests (freezegun, time-machine, a patched time_ns) is the one read.
+        Ref clock = frame::getattr(frame::import("time").get(), "time_ns");
+        Ref ns_obj = frame::call(clock.get());
+        long long ns = PyLong_AsLongLong(ns_obj.get());
+        if (ns == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
         tk::Fields f;
-        tk::fields_from_datetime64(int64_t(ts.tv_sec) * 1000000000LL + ts.tv_nsec, tk::Unit::ns, 1, f);
+        if (!tk::fields_from_datetime64(ns, tk::Unit::ns, 1, f))
+            frame::raise(PyExc_ValueError, "the clock reads %R ns, which is not a usable time", ns_obj.get());
         Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), tk::UTC, 1, true);
-        tk::DayMemo memo(tk::UTC);
+        tt::Tables tables;
+        tk::DayMemo memo(tk::UTC, *tables.leap);
         TimeObject* o = as_time(t.get());
-        if (memo.to_jd(f, o->data[0], o->data[1]) & 1) warn_dubious();
+        if (memo.to_jd(f, o->data[0], o->data[1]) & tk::dubious_bit) tt::warn_dubious(*tables.leap, f.year, f.month, f.day);
         return t;
     });
 }
@@ -1070,285 +930,66 @@ PyObject* time_from_jd12(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf
     });
 }
 
-// Docstrings: text signatures CPython reads (name($type, ...)\n--\n\n for the class methods), then
-// numpydoc sections whose examples the test suite runs as doctests.
+// ---------------------------------------------------------------------------------------------
+// Earth orientation at the epochs of a Time (kelvara.time.iers.eop)
 
-constexpr const char* doc_Time = R"doc(Time(value, format=None, scale=None)
---
+/// _eop(t): (dut1, xp, yp) at the epochs of a Time of any scale, floats for a scalar Time.
+PyObject* time_eop(PyObject*, PyObject* t) noexcept {
+    static frame::Site site{"eop", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        if (!is_time(t)) frame::raise(PyExc_TypeError, "eop() takes a Time, got %.200s", Py_TYPE(t)->tp_name);
+        Ref utc = on_scale(t, tk::UTC);
+        TimeObject* u = as_time(utc.get());
+        tt::Tables tables;
+        const iers::EopTable& eop = *tables.need_eop();
+        const Py_ssize_t n = u->size;
+        Ref cols[3];
+        double* out[3];
+        double scalar[3];
+        for (int k = 0; k < 3; ++k) {
+            if (u->isscalar) {
+                out[k] = &scalar[k];
+                continue;
+            }
+            npy_intp dims[1] = {n};
+            cols[k] = Ref::steal(PyArray_EMPTY(1, dims, NPY_DOUBLE, 0));
+            out[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(cols[k].get())));
+        }
+        tt::FirstDate past;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i);
+            const double d1 = u->data[2 * i], d2 = u->data[2 * i + 1];
+            int js = tk::eop_at(*tables.leap, eop, d1, d2, out[0][i], &out[1][i], &out[2][i]);
+            if (js < 0) {
+                tt::Date d = tt::utc_date(tables, tk::UTC, d1, d2);
+                if (js == tk::no_eop) tt::raise_before_eop(eop, d.y, d.m, d.d);
+                Ref jd = frame::as_float(d1 + d2);
+                frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
+            }
+            if (js & tk::past_eop_bit) past.note(tt::utc_date(tables, tk::UTC, d1, d2));
+        }
+        if (past.set) tt::warn_past_eop(eop, past.y, past.m, past.d);
+        if (u->isscalar)
+            return Ref::steal(Py_BuildValue("(ddd)", scalar[0], scalar[1], scalar[2]));
+        return Ref::steal(PyTuple_Pack(3, cols[0].get(), cols[1].get(), cols[2].get()));
+    });
+}
 
-Epochs as two-part Julian dates on the UTC, TAI, TT or TDB scale.
-
-A Time holds one epoch (a scalar) or a one-dimensional array of N epochs. Offsets
-(``t + seconds``) and differences (``t2 - t1``, in seconds) count elapsed SI seconds: UTC
-epochs go through TAI, so leap seconds count.
-
-Parameters
-----------
-value : str, datetime.datetime, datetime.date, numpy.datetime64, Time, float, or a list, tuple or 1-D array of them
-    ISO 8601 text (``'2020'``, ``'2020-01-02'``, ``'2020-01-02T03:04:05.5Z'``), dates and
-    datetimes, or another Time; with `format`, real numbers. Calendar values are read on
-    `scale`, except aware datetimes and unix seconds, which are UTC and converted.
-format : {None, 'jd', 'mjd', 'unix'}, optional
-    How real numbers are read: Julian date, modified Julian date, or seconds since
-    1970-01-01 UTC.
-scale : {None, 'utc', 'tai', 'tt', 'tdb'}, optional
-    Time scale of the epochs (default 'utc'); a Time is converted to it when given.
-
-Raises
-------
-ValueError
-    Text that is not an ISO 8601 epoch, an unknown format or scale, a non-finite number.
-TypeError
-    A value of another type.
-
-Warns
------
-ErfaDubiousYearWarning
-    A UTC epoch before 1960 or beyond the leap-second table.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> t = Time("2024-03-20T03:06:00")
->>> t
-Time('2024-03-20T03:06:00.000000', scale='utc')
->>> t.tt
-Time('2024-03-20T03:07:09.184000', scale='tt')
->>> Time(2451545.0, format="jd", scale="tt").iso
-'2000-01-01T12:00:00.000000'
->>> days = Time(["2024-01-01", "2024-07-01"])
->>> days.shape, days[1] - days[0]
-((2,), 15724800.0)
->>> Time("2017-01-01") - Time("2016-12-31T23:59:59")  # across a leap second
-1.99999999...
-)doc";
-
-constexpr const char* doc_now = R"doc(now($type, /)
---
-
-The current time from the system clock, on UTC.
-
-Returns
--------
-Time
-    A scalar epoch on the 'utc' scale.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> t = Time.now()
->>> t.scale, t.isscalar, t > Time("2020-01-01")
-('utc', True, True)
-)doc";
-
-constexpr const char* doc_from_jd12 = R"doc(from_jd12($type, jd12, scale=None)
---
-
-Epochs from two-part Julian dates, taken exactly as given.
-
-Parameters
-----------
-jd12 : array_like of float, shape (N, 2) or (2,)
-    Row i holds the two parts of epoch i; a (2,) array gives a scalar epoch.
-scale : {None, 'utc', 'tai', 'tt', 'tdb'}, optional
-    Time scale of the dates (default 'utc').
-
-Returns
--------
-Time
-
-Raises
-------
-ValueError
-    Another shape, or a value that is not finite.
-
-Examples
---------
->>> import numpy as np
->>> from kelvara.time.time import Time
->>> Time.from_jd12(np.array([2451545.0, 0.25]), scale="tt")
-Time('2000-01-01T18:00:00.000000', scale='tt')
->>> Time.from_jd12([[2451545.0, 0.25], [2451545.0, 0.5]]).iso
-array(['2000-01-01T18:00:00.000000', '2000-01-02T00:00:00.000000'], dtype='<U26')
-)doc";
-
-constexpr const char* doc_reduce = R"doc(__reduce_cython__($self, /)
---
-
-Pickle as ``(_reconstruct, (type, jd12, scale, isscalar))``.
-
-Examples
---------
->>> import pickle
->>> from kelvara.time.time import Time
->>> t = Time(["2024-01-01", "2024-07-01"], scale="tai")
->>> pickle.loads(pickle.dumps(t)) == t
-array([ True,  True])
-)doc";
-
-constexpr const char* doc_scale = R"doc(Time scale of the epochs: 'utc', 'tai', 'tt' or 'tdb'.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2020-01-01").scale, Time("2020-01-01", scale="tdb").scale
-('utc', 'tdb')
-)doc";
-
-constexpr const char* doc_size = R"doc(Number of epochs: 1 for a scalar.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2020-01-01").size, Time(["2020-01-01", "2021-01-01", "2022-01-01"]).size
-(1, 3)
-)doc";
-
-constexpr const char* doc_shape = R"doc(Shape of the epochs: () for a scalar, (N,) for N epochs.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2020-01-01").shape, Time(["2020-01-01", "2021-01-01"]).shape
-((), (2,))
-)doc";
-
-constexpr const char* doc_isscalar = R"doc(True for a single epoch, False for an array of epochs.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2020-01-01").isscalar, Time(["2020-01-01"]).isscalar
-(True, False)
-)doc";
-
-constexpr const char* doc_jd1 = R"doc(First part of the two-part Julian date (a float, or a float64 array).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2000-01-01T18:00:00").jd1
-2451544.5
-)doc";
-
-constexpr const char* doc_jd2 = R"doc(Second part of the two-part Julian date (a float, or a float64 array).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2000-01-01T18:00:00").jd2
-0.75
-)doc";
-
-constexpr const char* doc_jd = R"doc(Julian date jd1 + jd2 (a float, or a float64 array).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2000-01-01T12:00:00", scale="tt").jd
-2451545.0
-)doc";
-
-constexpr const char* doc_mjd = R"doc(Modified Julian date, the Julian date minus 2400000.5 (a float, or a float64 array).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time(["2000-01-01", "2000-01-02T06:00:00"]).mjd
-array([51544.  , 51545.25])
-)doc";
-
-constexpr const char* doc_jd12 = R"doc(Both parts of the Julian dates as a float64 array of shape (N, 2), one row per epoch.
-
-A scalar gives one row.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time(["2000-01-01T18:00:00", "2000-01-02"]).jd12
-array([[2.4515445e+06, 7.5000000e-01],
-       [2.4515455e+06, 0.0000000e+00]])
-)doc";
-
-constexpr const char* doc_iso = R"doc(ISO 8601 text with microseconds, on the Time's own scale (a str, or an array of str).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-02-29T12:30").iso
-'2024-02-29T12:30:00.000000'
-)doc";
-
-constexpr const char* doc_datetime = R"doc(Naive datetime.datetime on the Time's own scale (or an object array of them).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-02-29T12:30:15.25").datetime
-datetime.datetime(2024, 2, 29, 12, 30, 15, 250000)
-)doc";
-
-constexpr const char* doc_datetime64 = R"doc(numpy.datetime64 in nanoseconds on the Time's own scale (a scalar or an array).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-02-29T12:30").datetime64
-np.datetime64('2024-02-29T12:30:00.000000000')
-)doc";
-
-constexpr const char* doc_utc = R"doc(The same epochs on UTC.
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-03-20T03:06:37", scale="tai").utc
-Time('2024-03-20T03:06:00.000000', scale='utc')
-)doc";
-
-constexpr const char* doc_tai = R"doc(The same epochs on TAI (International Atomic Time).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-03-20T03:06:00").tai
-Time('2024-03-20T03:06:37.000000', scale='tai')
-)doc";
-
-constexpr const char* doc_tt = R"doc(The same epochs on TT (Terrestrial Time, TAI + 32.184 s).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-03-20T03:06:00").tt
-Time('2024-03-20T03:07:09.184000', scale='tt')
-)doc";
-
-constexpr const char* doc_tdb = R"doc(The same epochs on TDB (Barycentric Dynamical Time).
-
-Examples
---------
->>> from kelvara.time.time import Time
->>> Time("2024-03-20T03:06:00").tdb
-Time('2024-03-20T03:07:09.185587', scale='tdb')
-)doc";
-
-constexpr const char* doc_ErfaDubiousYearWarning = R"doc(ERFA flagged a date as dubious: UTC before 1960, or later than its leap-second table can vouch for.
-
-Such epochs are still converted, with the leap-second count ERFA extrapolates.
-
-Examples
---------
->>> import warnings
->>> from kelvara.time.time import ErfaDubiousYearWarning, Time
->>> with warnings.catch_warnings(record=True) as caught:
-...     warnings.simplefilter("always")
-...     t = Time("1950-01-01").tai
->>> caught[0].category is ErfaDubiousYearWarning
-True
-)doc";
+template <class F>
+constexpr PyCFunction fastcall(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
 
 PyMethodDef module_methods[] = {
+    {"_eop", time_eop, METH_O, "_eop(t)\n--\n\nUT1-UTC (s), xp and yp (rad) at the epochs of a Time."},
+    {"_set_leap_seconds", fastcall(kelvara::iersmethods::set_leap_seconds), METH_FASTCALL | METH_KEYWORDS,
+     "_set_leap_seconds(data, name, if_later)\n--\n\nPut a leap-second table read from bytes in force."},
+    {"_leap_seconds", kelvara::iersmethods::leap_seconds, METH_NOARGS,
+     "_leap_seconds()\n--\n\nThe leap-second table in force: steps, expiry, source."},
+    {"_set_eop", fastcall(kelvara::iersmethods::set_eop), METH_FASTCALL | METH_KEYWORDS,
+     "_set_eop(data, name, linear)\n--\n\nPut Earth orientation data read from bytes in force."},
+    {"_eop_info", kelvara::iersmethods::eop_info, METH_NOARGS,
+     "_eop_info()\n--\n\nThe Earth orientation data in force: range, source, interpolation."},
     {"_reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reconstruct)),
      METH_FASTCALL | METH_KEYWORDS, "_reconstruct(cls, jd12, scale, isscalar)\n--\n\nRebuild a pickled Time."},
     {nullptr, nullptr, 0, nullptr},
@@ -1371,6 +1012,8 @@ PyGetSetDef time_getset[] = {
     {"tai", get_scale_view<tk::TAI>, nullptr, doc_tai, nullptr},
     {"tt", get_scale_view<tk::TT>, nullptr, doc_tt, nullptr},
     {"tdb", get_scale_view<tk::TDB>, nullptr, doc_tdb, nullptr},
+    {"ut1", get_scale_view<tk::UT1>, nullptr, doc_ut1, nullptr},
+    {"unix", get_unix, nullptr, doc_unix, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -1426,19 +1069,21 @@ void body(frame::Module&, PyObject* module) {
     // NumPy operands defer to Time's own operators (array + t is t + array, not an object array).
     frame::check_status(PyDict_SetItemString(TimeType->tp_dict, "__array_ufunc__", Py_None));
     PyType_Modified(TimeType);
-    DubiousYearWarning = frame::check(PyErr_NewExceptionWithDoc(
-        "kelvara.time.time.ErfaDubiousYearWarning", doc_ErfaDubiousYearWarning,
-        PyExc_UserWarning, nullptr));
-    frame::check_status(PyModule_AddObjectRef(module, "ErfaDubiousYearWarning", DubiousYearWarning));
+    tt::DubiousYearWarning = frame::check(PyErr_NewExceptionWithDoc(
+        "kelvara.time.time.ErfaDubiousYearWarning", doc_ErfaDubiousYearWarning, PyExc_UserWarning, nullptr));
+    frame::check_status(PyModule_AddObjectRef(module, "ErfaDubiousYearWarning", tt::DubiousYearWarning));
+    tt::EopRangeWarning = frame::check(PyErr_NewExceptionWithDoc(
+        "kelvara.time.time.EopRangeWarning", doc_EopRangeWarning, PyExc_UserWarning, nullptr));
+    frame::check_status(PyModule_AddObjectRef(module, "EopRangeWarning", tt::EopRangeWarning));
     Ref numpy = frame::import("numpy");
-    datetime_data = frame::getattr(numpy.get(), "datetime_data").release();
+    tt::datetime_data = frame::getattr(numpy.get(), "datetime_data").release();
     Ref datetime = frame::import("datetime");
-    timezone_utc = frame::getattr(frame::getattr(datetime.get(), "timezone").get(), "utc").release();
+    tt::timezone_utc = frame::getattr(frame::getattr(datetime.get(), "timezone").get(), "utc").release();
     Ref descr = frame::call(frame::getattr(numpy.get(), "dtype").get(), frame::str("datetime64[ns]").get());
     dt64ns_descr = reinterpret_cast<PyArray_Descr*>(descr.release());
 }
 
-frame::Module time_module("kelvara.time.time", "time", "Epochs on the UTC, TAI, TT and TDB scales, converted with ERFA.",
+frame::Module time_module("kelvara.time.time", "time", "Epochs on the UTC, TAI, TT, TDB and UT1 scales, converted with ERFA.",
                           "kelvara/time/time.cpp", {}, body, frame::import_numpy);
 
 }  // namespace

@@ -1,0 +1,221 @@
+"""Leap seconds and Earth orientation parameters: the IERS data behind kelvara's Time.
+
+The tables live in the time extension (`kelvara.time.time`), whose conversions use them; this
+module reads files and puts them in force.
+
+- Leap seconds: the table built into kelvara (every step through 2017-01-01, expiring
+  2027-06-28) or the ``Leap_Second.dat`` of the ``astropy-iers-data`` package, whichever expires
+  later; `load_leap_seconds` puts another file in force. A UTC date before 1960 or after the
+  expiry warns `ErfaDubiousYearWarning`.
+- Earth orientation: IERS ``finals2000A.all`` from ``astropy-iers-data``, read on first use;
+  `load_eop` puts another file in force. `eop` gives UT1-UTC and polar motion at any epochs.
+"""
+
+from __future__ import annotations
+
+import datetime as _datetime
+import importlib.util as _importlib_util
+import os as _os
+from typing import Any, Literal
+
+from kelvara.time import time as _time
+from kelvara.time.time import ErfaDubiousYearWarning, EopRangeWarning, Time
+
+__all__ = [
+    "ErfaDubiousYearWarning",
+    "EopRangeWarning",
+    "eop",
+    "eop_info",
+    "leap_seconds",
+    "leap_seconds_expire",
+    "load_eop",
+    "load_leap_seconds",
+]
+
+
+def _read(path: str | _os.PathLike[str]) -> tuple[bytes, str]:
+    name = _os.fspath(path)
+    with open(name, "rb") as f:
+        return f.read(), name
+
+
+def load_leap_seconds(path: str | _os.PathLike[str]) -> None:
+    """Put the leap-second table of a file in force for every later conversion.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        An IERS ``Leap_Second.dat`` (rows "MJD day month year TAI-UTC", with "File expires on
+        ..."), or an NTP ``leap-seconds.list`` (rows "NTP-seconds TAI-UTC", expiry on "#@").
+        The file gives TAI-UTC from 1972 on; the drifting steps of the 1960s stay built in.
+
+    Raises
+    ------
+    ValueError
+        A file that cannot be read, naming the file, the line and its text. The table in
+        force stays as it was.
+    OSError
+        A file that cannot be opened.
+
+    Examples
+    --------
+    >>> import astropy_iers_data
+    >>> from kelvara.time import iers
+    >>> iers.load_leap_seconds(astropy_iers_data.IERS_LEAP_SECOND_FILE)
+    >>> iers.leap_seconds_expire() >= datetime.date(2027, 6, 28)
+    True
+    """
+    data, name = _read(path)
+    _time._set_leap_seconds(data, name, False)
+
+
+def leap_seconds_expire() -> _datetime.date:
+    """The expiry date of the leap-second table in force.
+
+    UTC dates after it warn `ErfaDubiousYearWarning`: a leap second may have been announced
+    since. Update with ``pip install -U astropy-iers-data`` or `load_leap_seconds`.
+
+    Examples
+    --------
+    >>> from kelvara.time import iers
+    >>> iers.leap_seconds_expire() >= datetime.date(2027, 6, 28)
+    True
+    """
+    _, expiry, _ = _time._leap_seconds()
+    return _datetime.date(*expiry)
+
+
+def leap_seconds() -> list[tuple[_datetime.date, float]]:
+    """The steps of TAI-UTC in force: (first day, TAI-UTC in s on that day at 0h).
+
+    Before 1972 TAI-UTC also drifted between the steps; the values are those of the step days.
+
+    Examples
+    --------
+    >>> from kelvara.time import iers
+    >>> iers.leap_seconds()[-1]
+    (datetime.date(2017, 1, 1), 37.0)
+    """
+    steps, _, _ = _time._leap_seconds()
+    return [(_datetime.date(y, m, 1), v) for y, m, v in steps]
+
+
+def load_eop(path: str | _os.PathLike[str], interpolation: Literal["lagrange", "linear"] = "lagrange") -> None:
+    """Put the Earth orientation parameters of an IERS finals2000A file in force.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        ``finals2000A.all``, ``.data`` or ``.daily`` (fixed columns): Bulletin B values where
+        given, else Bulletin A; rows flagged "P" are predictions.
+    interpolation : {'lagrange', 'linear'}, optional
+        Between the daily rows: 4-point Lagrange, as the IERS recommends (default), or linear,
+        as astropy does. Both interpolate UT1-TAI, so a leap second does not smear UT1-UTC
+        over the day before it, and both give the tabulated values at 0h UTC.
+
+    Raises
+    ------
+    ValueError
+        A file that cannot be read, naming the file, the line and its text; the data in force
+        stays as it was.
+
+    Examples
+    --------
+    >>> import astropy_iers_data
+    >>> from kelvara.time import iers
+    >>> iers.load_eop(astropy_iers_data.IERS_A_FILE)
+    >>> iers.eop_info()["first"]
+    datetime.date(1973, 1, 2)
+    """
+    if interpolation not in ("lagrange", "linear"):
+        raise ValueError(f"interpolation {interpolation!r} is not one of 'lagrange', 'linear'")
+    data, name = _read(path)
+    _time._set_eop(data, name, interpolation == "linear")
+
+
+def eop_info() -> dict[str, Any]:
+    """What the Earth orientation data in force covers (reading the default on first use).
+
+    Returns
+    -------
+    dict
+        ``first``, ``last_measured`` and ``last`` (the last prediction) as `datetime.date`,
+        ``source`` (the file) and ``interpolation``.
+
+    Examples
+    --------
+    >>> from kelvara.time import iers
+    >>> info = iers.eop_info()
+    >>> info["first"] < info["last_measured"] < info["last"]
+    True
+    """
+    first, measured, last, source, interpolation = _time._eop_info()
+    return {
+        "first": _datetime.date(*first),
+        "last_measured": _datetime.date(*measured),
+        "last": _datetime.date(*last),
+        "source": source,
+        "interpolation": interpolation,
+    }
+
+
+def eop(t: Time) -> tuple[Any, Any, Any]:
+    """UT1-UTC and polar motion at the epochs of a Time of any scale.
+
+    Parameters
+    ----------
+    t : Time
+
+    Returns
+    -------
+    dut1, xp, yp : float or numpy.ndarray
+        UT1-UTC in seconds and the pole coordinates in radians, shaped like `t` (floats for a
+        scalar Time).
+
+    Warns
+    -----
+    EopRangeWarning
+        Epochs past the data: the last values are held (once per call).
+
+    Raises
+    ------
+    ValueError
+        Epochs before the data starts.
+
+    Examples
+    --------
+    >>> from kelvara.time import iers
+    >>> from kelvara.time.time import Time
+    >>> dut1, xp, yp = iers.eop(Time("2024-01-01"))
+    >>> round(dut1, 4), abs(xp) < 3e-6
+    (0.0118, True)
+    """
+    return _time._eop(t)
+
+
+def _package_file(name: str) -> str | None:
+    """A data file of the astropy-iers-data package, found without importing it."""
+    spec = _importlib_util.find_spec("astropy_iers_data")
+    if spec is None or not spec.submodule_search_locations:
+        return None
+    path = _os.path.join(list(spec.submodule_search_locations)[0], "data", name)
+    return path if _os.path.exists(path) else None
+
+
+def _load_default_leap_seconds() -> None:
+    """The package's Leap_Second.dat, when it expires later than the table in force."""
+    path = _package_file("Leap_Second.dat")
+    if path is not None:
+        data, name = _read(path)
+        _time._set_leap_seconds(data, name, True)
+
+
+def _load_default_eop() -> None:
+    path = _package_file("finals2000A.all")
+    if path is None:
+        raise RuntimeError(
+            "no Earth orientation data: install astropy-iers-data (pip install astropy-iers-data) "
+            "or load a finals2000A file with kelvara.time.iers.load_eop(path)"
+        )
+    data, name = _read(path)
+    _time._set_eop(data, name, False)

@@ -1,0 +1,419 @@
+// Pure C++ kernels of kelvara's IERS data: the table of TAI-UTC steps with its expiry, the
+// Earth orientation parameters (UT1-UTC, polar motion) and their interpolation, and the
+// readers of the IERS text files. ERFA's UTC routines read a leap-second table of their own
+// (one per linked copy of ERFA); the routines here take ours as an argument and repeat ERFA's
+// arithmetic in its order, so results stay bit-identical wherever the two tables agree.
+#pragma once
+
+#include <erfa.h>
+#include <erfam.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvara::iers {
+
+// ---------------------------------------------------------------------------------------------
+// Leap seconds
+
+/// TAI-UTC from the first day of (year, month) on: `offset` seconds, plus, before 1972,
+/// (MJD - drift_mjd) * drift_rate.
+struct LeapStep {
+    int year, month;
+    double offset, drift_mjd, drift_rate;
+};
+
+/// The steps in date order and the last day they vouch for.
+struct LeapTable {
+    std::vector<LeapStep> steps;
+    double expiry_mjd = 0.0;  // MJD of the expiry date (0h)
+    std::string source;       // "built-in" or the file it was read from
+    uint64_t generation = 0;  // changes with every table put in force
+};
+
+/// Every step of TAI-UTC from 1960 through 2017-01-01 (IERS, USNO tai-utc.dat).
+inline constexpr LeapStep builtin_steps[] = {
+    {1960, 1, 1.4178180, 37300.0, 0.0012960}, {1961, 1, 1.4228180, 37300.0, 0.0012960},
+    {1961, 8, 1.3728180, 37300.0, 0.0012960}, {1962, 1, 1.8458580, 37665.0, 0.0011232},
+    {1963, 11, 1.9458580, 37665.0, 0.0011232}, {1964, 1, 3.2401300, 38761.0, 0.0012960},
+    {1964, 4, 3.3401300, 38761.0, 0.0012960}, {1964, 9, 3.4401300, 38761.0, 0.0012960},
+    {1965, 1, 3.5401300, 38761.0, 0.0012960}, {1965, 3, 3.6401300, 38761.0, 0.0012960},
+    {1965, 7, 3.7401300, 38761.0, 0.0012960}, {1965, 9, 3.8401300, 38761.0, 0.0012960},
+    {1966, 1, 4.3131700, 39126.0, 0.0025920}, {1968, 2, 4.2131700, 39126.0, 0.0025920},
+    {1972, 1, 10.0, 0, 0}, {1972, 7, 11.0, 0, 0}, {1973, 1, 12.0, 0, 0}, {1974, 1, 13.0, 0, 0},
+    {1975, 1, 14.0, 0, 0}, {1976, 1, 15.0, 0, 0}, {1977, 1, 16.0, 0, 0}, {1978, 1, 17.0, 0, 0},
+    {1979, 1, 18.0, 0, 0}, {1980, 1, 19.0, 0, 0}, {1981, 7, 20.0, 0, 0}, {1982, 7, 21.0, 0, 0},
+    {1983, 7, 22.0, 0, 0}, {1985, 7, 23.0, 0, 0}, {1988, 1, 24.0, 0, 0}, {1990, 1, 25.0, 0, 0},
+    {1991, 1, 26.0, 0, 0}, {1992, 7, 27.0, 0, 0}, {1993, 7, 28.0, 0, 0}, {1994, 7, 29.0, 0, 0},
+    {1996, 1, 30.0, 0, 0}, {1997, 7, 31.0, 0, 0}, {1999, 1, 32.0, 0, 0}, {2006, 1, 33.0, 0, 0},
+    {2009, 1, 34.0, 0, 0}, {2012, 7, 35.0, 0, 0}, {2015, 7, 36.0, 0, 0}, {2017, 1, 37.0, 0, 0},
+};
+inline constexpr std::size_t drifting_steps = 14;  // the steps before 1972
+inline constexpr double builtin_expiry_mjd = 61584.0;  // 2027-06-28 (IERS Bulletin C 72)
+
+inline LeapTable builtin_table() {
+    LeapTable t;
+    t.steps.assign(std::begin(builtin_steps), std::end(builtin_steps));
+    t.expiry_mjd = builtin_expiry_mjd;
+    t.source = "built-in";
+    return t;
+}
+
+/// TAI-UTC in seconds on the day (iy, im, id) at fraction `fd`, computed as eraDat computes it
+/// but from `t`. Returns ERFA's negative codes for an invalid date, 1 for a dubious date (before
+/// the first step, where TAI-UTC is given as 0, or after the table's expiry), else 0.
+inline int dat(const LeapTable& t, int iy, int im, int id, double fd, double& deltat) noexcept {
+    deltat = 0.0;
+    if (fd < 0.0 || fd > 1.0) return -4;
+    double djm0, djm;
+    const int j = eraCal2jd(iy, im, id, &djm0, &djm);
+    if (j < 0) return j;
+    const LeapStep* s = t.steps.data();
+    if (iy < s[0].year) return 1;
+    const int m = 12 * iy + im;
+    std::ptrdiff_t i = std::ptrdiff_t(t.steps.size()) - 1;
+    for (; i >= 0; --i)
+        if (m >= 12 * s[i].year + s[i].month) break;
+    if (i < 0) return -5;
+    double da = s[i].offset;
+    if (s[i].drift_rate != 0.0) da += (djm + fd - s[i].drift_mjd) * s[i].drift_rate;
+    deltat = da;
+    return djm > t.expiry_mjd ? 1 : 0;
+}
+
+/// The TAI-UTC quantities of one UTC day that ERFA's UTC routines share: TAI-UTC at 0h and at
+/// 12h of the day and at 0h of the next, the day's MJD. `status` is dat's for the day itself.
+struct DayStep {
+    int status = 0;
+    double dat0 = 0.0, dat12 = 0.0, dat24 = 0.0;
+    double djm0 = 0.0, djm = 0.0;  // eraCal2jd of the day
+    int next_y = 0, next_m = 0, next_d = 0;
+
+    /// Length change of the day as eraDtf2d and eraD2dtf compute it.
+    double calendar_leap() const noexcept { return dat24 - (2.0 * dat12 - dat0); }
+    /// The drift over the day of 1960s UTC, as eraUtctai computes it.
+    double lod() const noexcept { return 2.0 * (dat12 - dat0); }
+    /// The step at the end of the day, as eraUtctai computes it.
+    double utctai_leap() const noexcept { return dat24 - (dat0 + lod()); }
+};
+
+inline DayStep day_step(const LeapTable& t, int iy, int im, int id) noexcept {
+    DayStep d;
+    double w;
+    d.status = dat(t, iy, im, id, 0.0, d.dat0);
+    if (d.status < 0) return d;
+    int j = dat(t, iy, im, id, 0.5, d.dat12);
+    if (j >= 0) j = eraCal2jd(iy, im, id, &d.djm0, &d.djm) ? -1 : 0;
+    if (j >= 0) j = eraJd2cal(d.djm0 + d.djm, 1.5, &d.next_y, &d.next_m, &d.next_d, &w) ? -1 : 0;
+    if (j >= 0) j = dat(t, d.next_y, d.next_m, d.next_d, 0.0, d.dat24);
+    if (j < 0) d.status = j;
+    return d;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Earth orientation parameters
+
+/// Daily UT1-UTC and polar motion on consecutive UTC days from `mjd0`.
+struct EopTable {
+    double mjd0 = 0.0;
+    std::vector<double> ut1_utc;  // s, as read
+    std::vector<double> ut1_tai;  // s, UT1-UTC minus TAI-UTC of the table below
+    std::vector<double> xp, yp;   // rad
+    std::ptrdiff_t measured = 0;  // rows before the first prediction
+    bool linear = false;          // linear instead of 4-point Lagrange interpolation
+    std::string source;
+    uint64_t leap_generation = 0;  // the leap-second table ut1_tai was made with
+
+    std::ptrdiff_t size() const noexcept { return std::ptrdiff_t(ut1_utc.size()); }
+
+    /// Recompute UT1-TAI from UT1-UTC with `leap` (0 on success, else the failing row + 1).
+    std::ptrdiff_t rebase(const LeapTable& leap) noexcept {
+        ut1_tai.resize(ut1_utc.size());
+        for (std::ptrdiff_t i = 0; i < size(); ++i) {
+            int iy, im, id;
+            double fd, d;
+            if (eraJd2cal(2400000.5, mjd0 + double(i), &iy, &im, &id, &fd) || dat(leap, iy, im, id, 0.0, d) < 0)
+                return i + 1;
+            ut1_tai[size_t(i)] = ut1_utc[size_t(i)] - d;
+        }
+        leap_generation = leap.generation;
+        return 0;
+    }
+};
+
+/// Status bits of the EOP look-up, beside ERFA's codes.
+inline constexpr int past_eop = 8;        // held at the last row
+inline constexpr int before_eop = -100;   // before the first row
+
+/// Interpolation weights and the first of the rows they apply to, for MJD day `day` (an
+/// integer) plus fraction `fd`: 4-point Lagrange on the rows around the interval (shifted at
+/// the ends of the table), or linear. Exact at the tabulated days. Returns 0, past_eop or
+/// before_eop.
+struct EopWeights {
+    std::ptrdiff_t first = 0;
+    int count = 1;
+    double w[4] = {1.0, 0.0, 0.0, 0.0};
+};
+
+inline int eop_weights(const EopTable& e, double day, double fd, EopWeights& r) noexcept {
+    const double k = day - e.mjd0;
+    const std::ptrdiff_t n = e.size();
+    if (!(k >= 0.0)) return before_eop;
+    if (k >= double(n - 1)) {
+        r.first = n - 1;
+        r.count = 1;
+        r.w[0] = 1.0;
+        return k == double(n - 1) && fd == 0.0 ? 0 : past_eop;
+    }
+    const std::ptrdiff_t i = std::ptrdiff_t(k);
+    if (e.linear || n < 4) {
+        r.first = i;
+        r.count = 2;
+        r.w[0] = 1.0 - fd;  // only read through lin() below, which repeats the linear form
+        r.w[1] = fd;
+        return 0;
+    }
+    std::ptrdiff_t s = i - 1;
+    if (s < 0) s = 0;
+    if (s > n - 4) s = n - 4;
+    const double u = double(i - s) + fd;
+    r.first = s;
+    r.count = 4;
+    r.w[0] = (u - 1.0) * (u - 2.0) * (u - 3.0) / -6.0;
+    r.w[1] = u * (u - 2.0) * (u - 3.0) / 2.0;
+    r.w[2] = u * (u - 1.0) * (u - 3.0) / -2.0;
+    r.w[3] = u * (u - 1.0) * (u - 2.0) / 6.0;
+    return 0;
+}
+
+/// One column at the weights: a + fd (b - a) for linear (as astropy interpolates), else the
+/// weighted sum.
+inline double eop_apply(const EopWeights& r, const std::vector<double>& col) noexcept {
+    const double* c = col.data() + r.first;
+    if (r.count == 1) return c[0];
+    if (r.count == 2) return c[0] + r.w[1] * (c[1] - c[0]);
+    return ((r.w[0] * c[0] + r.w[1] * c[1]) + r.w[2] * c[2]) + r.w[3] * c[3];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readers of the IERS text files. They fill a table or name the line they cannot read.
+
+struct ReadError {
+    long line = 0;        // 1-based; 0 for the file as a whole
+    std::string text;     // the offending line
+    std::string what;     // what is wrong
+    bool failed() const noexcept { return !what.empty(); }
+};
+
+namespace detail {
+inline std::string_view trim(std::string_view s) noexcept {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+    return s;
+}
+
+/// A number filling the whole (trimmed) field; false when blank or unreadable.
+inline bool number(std::string_view s, double& out) noexcept {
+    s = trim(s);
+    if (s.empty()) return false;
+    if (s.front() == '+') s.remove_prefix(1);
+    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(out);
+}
+
+inline bool integer(std::string_view s, long long& out) noexcept {
+    s = trim(s);
+    if (s.empty()) return false;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+/// Whitespace-separated fields of a line.
+inline std::vector<std::string_view> split(std::string_view s) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r')) ++i;
+        std::size_t j = i;
+        while (j < s.size() && s[j] != ' ' && s[j] != '\t' && s[j] != '\r') ++j;
+        if (j > i) out.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+/// Calls fn(line_number, line) for each line of `text`; stops when fn returns false.
+template <class F>
+void each_line(std::string_view text, F fn) {
+    long no = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        if (!fn(++no, text.substr(pos, end - pos))) return;
+        pos = end + 1;
+    }
+}
+
+inline int month_from_name(std::string_view s) noexcept {
+    static constexpr const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                            "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (s.size() < 3) return 0;
+    for (int m = 0; m < 12; ++m) {
+        bool same = true;
+        for (int k = 0; k < 3; ++k)
+            if ((s[k] | 0x20) != names[m][k]) same = false;
+        if (same) return m + 1;
+    }
+    return 0;
+}
+
+inline bool mjd_of(long long y, long long m, long long d, double& mjd) noexcept {
+    double djm0;
+    if (y < -4000 || y > 100000 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+    return eraCal2jd(int(y), int(m), int(d), &djm0, &mjd) == 0;
+}
+
+/// Steps read from a file, placed after the built-in steps of the 1960s: files list TAI-UTC
+/// from 1972 on, when it became a whole number of seconds.
+inline void merge_drifting(std::vector<LeapStep>& read, LeapTable& out) {
+    out.steps.assign(std::begin(builtin_steps), std::begin(builtin_steps) + drifting_steps);
+    for (const LeapStep& s : read)
+        if (s.year >= 1972) out.steps.push_back(s);
+}
+}  // namespace detail
+
+/// Read an IERS Leap_Second.dat ("MJD day month year TAI-UTC" rows, "File expires on 28 June
+/// 2027") or an NTP leap-seconds.list ("NTP-seconds TAI-UTC" rows, "#@ NTP-seconds" expiry).
+inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
+    ReadError err;
+    std::vector<LeapStep> read;
+    bool have_expiry = false;
+    auto fail = [&](long no, std::string_view line, const char* what) {
+        err.line = no;
+        err.text = std::string(detail::trim(line));
+        err.what = what;
+        return false;
+    };
+    detail::each_line(text, [&](long no, std::string_view line) -> bool {
+        std::string_view s = detail::trim(line);
+        if (s.empty()) return true;
+        if (s.substr(0, 2) == "#@") {  // NTP list: expiry in NTP seconds
+            long long ntp;
+            if (!detail::integer(s.substr(2), ntp) || ntp < 0) return fail(no, line, "cannot read the expiry");
+            out.expiry_mjd = 15020.0 + double(ntp / 86400);
+            have_expiry = true;
+            return true;
+        }
+        if (s.front() == '#') {
+            std::size_t at = s.find("expires on");
+            if (at == std::string_view::npos) return true;
+            auto f = detail::split(s.substr(at + 10));
+            long long d, y;
+            int m = f.size() >= 3 ? detail::month_from_name(f[1]) : 0;
+            if (f.size() < 3 || !detail::integer(f[0], d) || !m || !detail::integer(f[2], y) ||
+                !detail::mjd_of(y, m, d, out.expiry_mjd))
+                return fail(no, line, "cannot read the expiry date");
+            have_expiry = true;
+            return true;
+        }
+        std::string_view data = s.substr(0, s.find('#'));
+        auto f = detail::split(data);
+        LeapStep step{0, 0, 0.0, 0.0, 0.0};
+        if (f.size() == 2) {  // NTP seconds of the first day, TAI-UTC
+            long long ntp;
+            if (!detail::integer(f[0], ntp) || ntp < 0 || ntp % 86400 || !detail::number(f[1], step.offset))
+                return fail(no, line, "expected NTP seconds of a day and TAI-UTC");
+            int d;
+            double w;
+            if (eraJd2cal(2400000.5, 15020.0 + double(ntp / 86400), &step.year, &step.month, &d, &w) || d != 1)
+                return fail(no, line, "a step must fall on the first day of a month");
+        } else if (f.size() == 5) {  // MJD, day, month, year, TAI-UTC
+            double mjd, check;
+            long long d, m, y;
+            if (!detail::number(f[0], mjd) || !detail::integer(f[1], d) || !detail::integer(f[2], m) ||
+                !detail::integer(f[3], y) || !detail::number(f[4], step.offset) || !detail::mjd_of(y, m, d, check))
+                return fail(no, line, "expected MJD, day, month, year and TAI-UTC");
+            if (check != mjd) return fail(no, line, "the MJD does not match the date");
+            if (d != 1) return fail(no, line, "a step must fall on the first day of a month");
+            step.year = int(y);
+            step.month = int(m);
+        } else {
+            return fail(no, line, "expected a row of the leap-second table");
+        }
+        if (!read.empty() && 12 * step.year + step.month <= 12 * read.back().year + read.back().month)
+            return fail(no, line, "the steps are not in date order");
+        read.push_back(step);
+        return true;
+    });
+    if (err.failed()) return err;
+    if (read.empty() || read.back().year < 1972) {
+        err.what = "no TAI-UTC steps from 1972 on";
+        return err;
+    }
+    if (!have_expiry) {
+        err.what = "no expiry date";
+        return err;
+    }
+    detail::merge_drifting(read, out);
+    return err;
+}
+
+/// Read IERS finals2000A (.all, .data, .daily): fixed columns, Bulletin B values where given,
+/// else Bulletin A; rows end where UT1-UTC does.
+inline ReadError read_finals(std::string_view text, EopTable& out) {
+    ReadError err;
+    bool ended = false;
+    auto fail = [&](long no, std::string_view line, const char* what) {
+        err.line = no;
+        err.text = std::string(detail::trim(line));
+        err.what = what;
+        return false;
+    };
+    auto column = [](std::string_view line, std::size_t first, std::size_t last) -> std::string_view {
+        // 1-based, inclusive byte columns; short lines read as blank
+        if (line.size() < first) return {};
+        return line.substr(first - 1, std::min(last, line.size()) - first + 1);
+    };
+    out.measured = -1;
+    detail::each_line(text, [&](long no, std::string_view line) -> bool {
+        if (detail::trim(line).empty()) return true;
+        double mjd, ut1, x, y;
+        if (!detail::number(column(line, 8, 15), mjd) || mjd != std::floor(mjd))
+            return fail(no, line, "cannot read the MJD in columns 8-15");
+        std::string_view ut1_b = detail::trim(column(line, 155, 165));
+        std::string_view ut1_a = detail::trim(column(line, 59, 68));
+        if (ut1_a.empty() && ut1_b.empty()) {
+            ended = true;  // the rows past the predictions carry dates only
+            return true;
+        }
+        if (ended) return fail(no, line, "a row with UT1-UTC after rows without");
+        const bool b = !ut1_b.empty();
+        if (!detail::number(b ? ut1_b : ut1_a, ut1))
+            return fail(no, line, b ? "cannot read UT1-UTC in columns 155-165" : "cannot read UT1-UTC in columns 59-68");
+        const bool pb = !detail::trim(column(line, 135, 144)).empty();
+        if (!detail::number(pb ? column(line, 135, 144) : column(line, 19, 27), x) ||
+            !detail::number(pb ? column(line, 145, 154) : column(line, 38, 46), y))
+            return fail(no, line, "cannot read the polar motion");
+        if (out.ut1_utc.empty()) out.mjd0 = mjd;
+        else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
+            return fail(no, line, "the rows are not consecutive days");
+        if (out.measured < 0 && !b && column(line, 58, 58) == "P") out.measured = std::ptrdiff_t(out.ut1_utc.size());
+        out.ut1_utc.push_back(ut1);
+        out.xp.push_back(x * ERFA_DAS2R);
+        out.yp.push_back(y * ERFA_DAS2R);
+        return true;
+    });
+    if (err.failed()) return err;
+    if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
+    if (out.measured < 0) out.measured = out.size();
+    return err;
+}
+
+}  // namespace kelvara::iers

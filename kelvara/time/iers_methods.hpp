@@ -1,0 +1,112 @@
+// The private functions of kelvara.time.time behind kelvara.time.iers: putting a leap-second
+// table or Earth orientation data in force (read from the bytes of a file) and reading back
+// what is in force. A file that cannot be read changes nothing.
+#pragma once
+
+#include "../frame/frame.hpp"
+#include "iers_kernels.hpp"
+#include "time_tables.hpp"
+
+#include <string_view>
+
+namespace kelvara::iersmethods {
+
+using frame::Ref;
+namespace tt = kelvara::timetables;
+
+inline std::string_view bytes_of(PyObject* o) {
+    char* p;
+    Py_ssize_t n;
+    if (PyBytes_AsStringAndSize(o, &p, &n) < 0) throw frame::PyErrorSet{};
+    return {p, size_t(n)};
+}
+
+[[noreturn]] inline void raise_read_error(PyObject* name, const iers::ReadError& e) {
+    if (e.line) {
+        Ref text = Ref::steal(PyUnicode_DecodeUTF8(e.text.data(), Py_ssize_t(e.text.size()), "replace"));
+        frame::raise(PyExc_ValueError, "%U, line %ld: %s: %R", name, e.line, e.what.c_str(), text.get());
+    }
+    frame::raise(PyExc_ValueError, "%U: %s", name, e.what.c_str());
+}
+
+inline Ref date_tuple(double mjd) {
+    int y, m, d;
+    double f;
+    eraJd2cal(2400000.5, mjd, &y, &m, &d, &f);
+    return Ref::steal(Py_BuildValue("(iii)", y, m, d));
+}
+
+/// _set_leap_seconds(data, name, if_later): read a leap-second file and put it in force (with
+/// if_later, only when it expires later than the table in force). Returns whether it did.
+inline PyObject* set_leap_seconds(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"_set_leap_seconds", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        static const frame::Signature<3> sig{"_set_leap_seconds", {"data", "name", "if_later"}, 3};
+        auto [data, name, if_later_obj] = frame::parse(sig, args, nargsf, kwnames);
+        if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+        const bool if_later = frame::check_status(PyObject_IsTrue(if_later_obj));
+        iers::LeapTable t;
+        iers::ReadError e = iers::read_leap_seconds(bytes_of(data), t);
+        if (e.failed()) raise_read_error(name, e);
+        t.source = PyUnicode_AsUTF8(name);
+        if (if_later) {
+            tt::Leap cur = tt::leap_in_force.load();
+            if (cur && cur->expiry_mjd >= t.expiry_mjd) return Ref::borrow(Py_False);
+        } else {
+            tt::default_leap_consulted = true;  // a table the user loads is not replaced
+        }
+        tt::install_leap(std::move(t));
+        return Ref::borrow(Py_True);
+    });
+}
+
+/// _leap_seconds(): ([(year, month, TAI-UTC at the step), ...], (y, m, d) expiry, source).
+inline PyObject* leap_seconds(PyObject*, PyObject*) noexcept {
+    static frame::Site site{"_leap_seconds", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        tt::Leap t = tt::leap();
+        Ref steps = Ref::steal(PyList_New(Py_ssize_t(t->steps.size())));
+        for (std::size_t i = 0; i < t->steps.size(); ++i) {
+            const iers::LeapStep& s = t->steps[i];
+            double v;
+            iers::dat(*t, s.year, s.month, 1, 0.0, v);
+            PyList_SET_ITEM(steps.get(), Py_ssize_t(i), frame::check(Py_BuildValue("(iid)", s.year, s.month, v)));
+        }
+        return Ref::steal(Py_BuildValue("(NNs)", steps.release(), date_tuple(t->expiry_mjd).release(), t->source.c_str()));
+    });
+}
+
+/// _set_eop(data, name, linear): read IERS finals2000A data and put it in force.
+inline PyObject* set_eop(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    static frame::Site site{"_set_eop", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        static const frame::Signature<3> sig{"_set_eop", {"data", "name", "linear"}, 3};
+        auto [data, name, linear] = frame::parse(sig, args, nargsf, kwnames);
+        if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+        auto e = std::make_shared<iers::EopTable>();
+        iers::ReadError err = iers::read_finals(bytes_of(data), *e);
+        if (err.failed()) raise_read_error(name, err);
+        e->linear = frame::check_status(PyObject_IsTrue(linear));
+        e->source = PyUnicode_AsUTF8(name);
+        tt::Leap leap = tt::leap();
+        if (std::ptrdiff_t row = e->rebase(*leap))
+            frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
+        tt::eop_in_force.store(std::move(e));
+        return Ref::borrow(Py_None);
+    });
+}
+
+/// _eop_info(): ((y, m, d) first, (y, m, d) last measured, (y, m, d) last, source, interpolation).
+inline PyObject* eop_info(PyObject*, PyObject*) noexcept {
+    static frame::Site site{"_eop_info", nullptr};
+    return frame::guarded(site, [&]() -> Ref {
+        tt::Leap leap = tt::leap();
+        tt::Eop e = tt::eop(*leap);
+        return Ref::steal(Py_BuildValue("(NNNss)", date_tuple(e->mjd0).release(),
+                                        date_tuple(e->mjd0 + double(e->measured - 1)).release(),
+                                        date_tuple(e->mjd0 + double(e->size() - 1)).release(), e->source.c_str(),
+                                        e->linear ? "linear" : "lagrange"));
+    });
+}
+
+}  // namespace kelvara::iersmethods
