@@ -80,10 +80,8 @@ struct PassRecord {
 template <class Orbit, class Earth>
 void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const ev::Station& st, double threshold,
                double T, const ev::OrbitBounds& bounds, double fraction, std::vector<PassRecord>& out) {
-    ev::PassModel<Orbit, Earth> model{orbit, earth, st, threshold, fraction, bounds.vmax, 0.0};
-    const double rs = std::sqrt(st.r[0] * st.r[0] + st.r[1] * st.r[1] + st.r[2] * st.r[2]);
-    model.dmin = bounds.rmin - rs;
-    if (!(model.dmin > 0.0)) model.vmax = 0.0;  // no climb bound: sample every step
+    ev::PassModel<Orbit, Earth> model{orbit, earth, st, threshold, fraction};
+    model.set_bounds(bounds);
     ev::Scan scan;
     ev::scan(model, T, false, scan);
     std::vector<ev::Pass> passes;

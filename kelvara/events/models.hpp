@@ -66,7 +66,7 @@ struct TimeAxis {
 /// and the smallest distance from the Earth's centre. Derived from mean elements with margins
 /// wide enough for short-period perturbations and a few percent of decay.
 struct OrbitBounds {
-    double vmax = 0.0, rmin = 0.0;
+    double vmax = 0.0, rmin = 0.0, rmax = 0.0;
 };
 
 inline OrbitBounds orbit_bounds(double mean_motion_rad_s, double ecc) noexcept {
@@ -76,6 +76,7 @@ inline OrbitBounds orbit_bounds(double mean_motion_rad_s, double ecc) noexcept {
     const double vp = std::sqrt(mu_earth / a * (1.0 + ecc) / (1.0 - ecc));
     b.vmax = 1.05 * vp + omega_earth * 1.05 * a * (1.0 + ecc);
     b.rmin = 0.97 * a * (1.0 - ecc);
+    b.rmax = 1.03 * a * (1.0 + ecc) + 20e3;
     return b;
 }
 
@@ -90,7 +91,30 @@ struct PassModel {
     Station station;
     double threshold = 0.0;  // rad
     double fraction = 1.0 / 16.0;
-    double vmax = 0.0, dmin = 0.0;
+    double vmax = 0.0, dmin = 0.0;  // climb bound: largest speed over the ground, nearest range
+    double psi_vis = pi;            // largest central angle at which the threshold can be reached
+    double psi_rate = 0.0;          // bound on the central angle's rate, rad/s (0: none)
+
+    /// Set the bounds from the orbit's: the nearest range for the climb bound, and the central
+    /// angle between station and satellite beyond which the satellite stays under the threshold.
+    /// At distance r, an object at geocentric elevation h sits at central angle
+    /// psi = acos(Rs cos h / r) - h, which grows with r and shrinks with h; the geodetic up
+    /// leans at most 0.2 degrees from the geocentric one.
+    void set_bounds(const OrbitBounds& b) noexcept {
+        const double rs = std::sqrt(station.r[0] * station.r[0] + station.r[1] * station.r[1] +
+                                    station.r[2] * station.r[2]);
+        vmax = b.vmax;
+        dmin = b.rmin - rs;
+        if (!(dmin > 0.0) || !(vmax > 0.0)) {
+            vmax = dmin = 0.0;  // no bound: sample every step
+            return;
+        }
+        const double h = threshold - 0.2 * pi / 180.0;
+        if (h > -pi / 2 && b.rmax > rs) {
+            psi_vis = std::acos(std::clamp(rs * std::cos(h) / b.rmax, -1.0, 1.0)) - h;
+            psi_rate = vmax / b.rmin;
+        }
+    }
 
     void eval(double t, Value& out) const noexcept {
         double r[3], v[3], rf[3], vf[3];
@@ -108,6 +132,9 @@ struct PassModel {
         const double rr = r[0] * r[0] + r[1] * r[1] + r[2] * r[2];
         const double hx = r[1] * v[2] - r[2] * v[1], hy = r[2] * v[0] - r[0] * v[2], hz = r[0] * v[1] - r[1] * v[0];
         out.rate = std::sqrt(hx * hx + hy * hy + hz * hz) / rr;
+        const double rs2 = station.r[0] * station.r[0] + station.r[1] * station.r[1] + station.r[2] * station.r[2];
+        const double c = (rf[0] * station.r[0] + rf[1] * station.r[1] + rf[2] * station.r[2]) / std::sqrt(rr * rs2);
+        out.psi = std::acos(std::clamp(c, -1.0, 1.0));
     }
 
     /// A fixed fraction of the time the orbit takes to sweep a full turn at its current angular
@@ -117,9 +144,22 @@ struct PassModel {
         return fraction * two_pi / w;
     }
 
+    /// Time within which g stays below 0, forwards or backwards: the longer of the climb bound
+    /// and the time the central angle needs to close to psi_vis.
     double safe(double, const Value& at) const noexcept {
-        if (at.range <= 0.0) return 0.0;
-        return time_to_climb(-at.g, at.range, vmax, dmin);
+        if (at.range <= 0.0 || !(at.g < 0.0)) return 0.0;
+        double s = time_to_climb(-at.g, at.range, vmax, dmin);
+        if (psi_rate > 0.0 && at.psi > psi_vis) s = std::max(s, (at.psi - psi_vis) / psi_rate);
+        return s;
+    }
+
+    /// Whether g stays below 0 all through [a, b]: the central angle cannot fall below
+    /// (psi_a + psi_b - rate (b - a)) / 2 in between, nor can the elevation climb faster than
+    /// the climb bound from either end.
+    bool below_between(double a, const Value& va, double b, const Value& vb) const noexcept {
+        if (!(va.g < 0.0) || !(vb.g < 0.0)) return false;
+        if (psi_rate > 0.0 && 0.5 * (va.psi + vb.psi - psi_rate * (b - a)) > psi_vis) return true;
+        return safe(a, va) >= b - a || safe(b, vb) >= b - a;
     }
 
     double margin() const noexcept { return 0.0; }
@@ -173,11 +213,23 @@ struct UniformEarth {
 struct TemeEarth {
     const TimeAxis& axis;
 
+    /// TEME -> ITRF as kelvara.frames does it (GMST 1982 of UT1, the velocity's Earth-rotation
+    /// term, then polar motion, no equation of the equinoxes). The pole's offset is a few 1e-6
+    /// rad, so its matrix is taken to first order here (1e-11 rad from eraPom00's) to spare six
+    /// sines per evaluation.
     void fixed(double t, const double r[3], const double v[3], double rf[3], double vf[3]) const noexcept {
         const TimeAxis::At at = axis.at(t);
-        frames::Orientation o;
-        frames::teme_to_itrf(axis.day0, at.ut12, at.xp, at.yp, o);
-        frames::to_itrf(o, r, v, rf, vf);
+        const double g = eraGmst82(axis.day0, at.ut12);
+        const double c = std::cos(g), s = std::sin(g);
+        const double x = c * r[0] + s * r[1], y = -s * r[0] + c * r[1], z = r[2];
+        const double vx = (c * v[0] + s * v[1]) + frames::omega_earth * y;
+        const double vy = (-s * v[0] + c * v[1]) - frames::omega_earth * x;
+        rf[0] = x + at.xp * z;
+        rf[1] = y - at.yp * z;
+        rf[2] = z - at.xp * x + at.yp * y;
+        vf[0] = vx + at.xp * v[2];
+        vf[1] = vy - at.yp * v[2];
+        vf[2] = v[2] - at.xp * vx + at.yp * vy;
     }
 };
 
@@ -399,6 +451,7 @@ struct BodyModel {
 
     double step(double, const Value&) const noexcept { return fraction * 86400.0; }
     double safe(double, const Value&) const noexcept { return 0.0; }
+    bool below_between(double, const Value&, double, const Value&) const noexcept { return false; }
     /// Over a few hours the elevation of the Sun or the Moon follows a cubic to far better than
     /// a degree, so a peak estimated a degree below the horizon cannot reach it.
     double margin() const noexcept { return pi / 180.0; }

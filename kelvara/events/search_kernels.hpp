@@ -7,8 +7,10 @@
 //   void eval(double t, Value& out) const noexcept;   // g = elevation - threshold, its rate,
 //                                                      // and the rate of the elevation itself
 //   double step(double t, const Value& at) const noexcept;  // the sampling step from t
-//   double safe(double t, const Value& at) const noexcept;  // a time within which g stays < 0
-//                                                            // (0 when no bound is known)
+//   double safe(double t, const Value& at) const noexcept;  // a time within which g stays < 0,
+//                                                            // forwards and backwards (0: none)
+//   bool below_between(double a, const Value&, double b, const Value&) const noexcept;
+//                                                            // g < 0 provably all through [a, b]
 // The search samples g and its rate from 0 to T, brackets every maximum of the elevation by a
 // change of sign of its rate between two samples, brackets every crossing of the threshold by a
 // change of sign of g on a stretch where the rate keeps its sign, and refines both to 1 ms.
@@ -26,6 +28,7 @@ struct Value {
     double g = 0.0, gd = 0.0, ed = 0.0;
     double range = 0.0;  // distance from the station, m (for the climb bound)
     double rate = 0.0;   // angular rate of the orbit about the Earth's centre, rad/s (for the step)
+    double psi = 0.0;    // central angle between the station and the object, rad (for the bound)
     double east = 0.0;   // east component of the unit vector to the object (for meridian transits)
     double eastd = 0.0;  // its rate, 1/s
 };
@@ -171,7 +174,7 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
     const double margin = model.margin();
     auto may_reach = [&](double a, const Value& va, double b, const Value& vb) {
         if (va.g >= 0.0 || vb.g >= 0.0) return true;
-        if (model.safe(a, va) >= b - a || model.safe(b, vb) >= b - a) return false;
+        if (model.below_between(a, va, b, vb)) return false;
         if (margin > 0.0 && hermite_peak(va.g, vb.g, va.gd, vb.gd, b - a) < -margin) return false;
         return true;
     };
