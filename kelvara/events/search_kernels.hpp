@@ -106,6 +106,61 @@ inline double brent_root(F&& f, double a, double b, double fa, double fb, double
     return b;
 }
 
+/// Brent's minimiser (golden section and parabolic steps) of f on [a, b], started at x: the
+/// maximum of the elevation is refined on its values, not on the root of its rate, because a
+/// propagator's velocity need not be the exact derivative of its positions, and on a flat top
+/// (a high orbit near apogee) a small error in the rate moves its root by seconds.
+template <class F>
+inline double brent_min(F&& f, double a, double b, double x, double tol) noexcept {
+    constexpr double cgold = 0.3819660112501051;
+    constexpr double eps = 1.4901161193847656e-08;  // sqrt of the double epsilon
+    double w = x, v = x, fx = f(x), fw = fx, fv = fx, d = 0.0, e = 0.0;
+    for (int iter = 0; iter < 200; ++iter) {
+        const double xm = 0.5 * (a + b);
+        const double tol1 = eps * std::fabs(x) + tol / 3.0, tol2 = 2.0 * tol1;
+        if (std::fabs(x - xm) <= tol2 - 0.5 * (b - a)) break;
+        bool golden = true;
+        if (std::fabs(e) > tol1) {
+            double r = (x - w) * (fx - fv), q = (x - v) * (fx - fw), p = (x - v) * q - (x - w) * r;
+            q = 2.0 * (q - r);
+            if (q > 0.0) p = -p;
+            q = std::fabs(q);
+            const double etemp = e;
+            if (std::fabs(p) < std::fabs(0.5 * q * etemp) && p > q * (a - x) && p < q * (b - x)) {
+                e = d;
+                d = p / q;
+                const double u = x + d;
+                if (u - a < tol2 || b - u < tol2) d = xm - x >= 0.0 ? tol1 : -tol1;
+                golden = false;
+            }
+        }
+        if (golden) {
+            e = (x >= xm) ? a - x : b - x;
+            d = cgold * e;
+        }
+        const double u = std::fabs(d) >= tol1 ? x + d : x + (d > 0.0 ? tol1 : -tol1);
+        const double fu = f(u);
+        if (!(fu == fu)) break;
+        if (fu <= fx) {
+            if (u >= x) a = x;
+            else b = x;
+            v = w; fv = fw;
+            w = x; fw = fx;
+            x = u; fx = fu;
+        } else {
+            if (u < x) a = u;
+            else b = u;
+            if (fu <= fw || w == x) {
+                v = w; fv = fw;
+                w = u; fw = fu;
+            } else if (fu <= fv || v == x || v == w) {
+                v = u; fv = fu;
+            }
+        }
+    }
+    return x;
+}
+
 /// Newton's method kept inside the bracket [a, b] (fa and fb of opposite signs): `f(t, v, d)`
 /// gives the value and its derivative. A step leaving the bracket, or a zero derivative, falls
 /// back to bisection; the bracket shrinks at every evaluation. Returns a time within `tol` of
@@ -162,6 +217,7 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
     out.up_at_start = va.g > 0.0;
     out.g_start = va.g;
     auto ed_at = [&](double t) { Value v; model.eval(t, v); return v.ed; };
+    auto neg_g = [&](double t) { Value v; model.eval(t, v); return -v.g; };
     auto g_d = [&](double t, double& f, double& d) { Value v; model.eval(t, v); f = v.g; d = v.gd; };
     auto east_d = [&](double t, double& f, double& d) { Value v; model.eval(t, v); f = v.east; d = v.eastd; };
     auto crossing = [&](double lo, double hi, const Value& vlo, const Value& vhi) {
@@ -200,7 +256,9 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
                        (transits ? (va.g < 0.0 && vb.g < 0.0 && may_reach(a, va, b, vb)) : may_reach(a, va, b, vb))) {
                 // A maximum of the elevation: split there, then each side is monotonic. Passes
                 // need it as their culmination; transits only where it may hide a short rise.
-                const double tm = brent_root(ed_at, a, b, va.ed, vb.ed, time_tolerance);
+                // The rate's root starts the search on the values, over the whole bracket.
+                const double t0 = brent_root(ed_at, a, b, va.ed, vb.ed, 20 * time_tolerance);
+                const double tm = brent_min(neg_g, a, b, t0, time_tolerance);
                 Value vm;
                 model.eval(tm, vm);
                 if ((va.g > 0.0) != (vm.g > 0.0)) crossing(a, tm, va, vm);
