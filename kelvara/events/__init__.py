@@ -61,7 +61,7 @@ def _time(value: Any, name: str) -> Time:
     return t
 
 
-def _window(t0: Any, t1: Any) -> tuple[np.datetime64, float]:
+def _window(t0: Any, t1: Any) -> tuple[Any, float]:
     a = _time(t0, "t0").utc.datetime64.astype("datetime64[us]")
     b = _time(t1, "t1").utc.datetime64.astype("datetime64[us]")
     if b < a:
@@ -72,8 +72,9 @@ def _window(t0: Any, t1: Any) -> tuple[np.datetime64, float]:
 def _eop(t: Time) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     """UT1 - UTC (s) and the pole (rad) at the nodes; zeros when no EOP source is available."""
     global _eop_warned
+    iers: Any
     try:
-        from kelvara.time import iers  # type: ignore[attr-defined]
+        from kelvara.time import iers
     except ImportError:
         iers = None
     if iers is not None and hasattr(iers, "eop"):
@@ -201,6 +202,7 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
 
     Examples
     --------
+    >>> from kelvara.events import find_passes
     >>> from kelvara.propagators.analytical.sgp4.sgp4 import Elements
     >>> iss = Elements("1 25544U 98067A   26341.50000000  .00016717  00000-0  30221-3 0  9990",
     ...                "2 25544  51.6400 208.9163 0006317  69.9862  25.2906 15.49560532 12345",
@@ -272,6 +274,7 @@ def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: An
 
     Examples
     --------
+    >>> from kelvara.events import find_rise_set
     >>> ev = find_rise_set("sun", 48.85, 2.35, 35.0, "2026-06-21", "2026-06-22")
     >>> [str(k) for k in ev["kind"]]
     ['rise', 'transit', 'set']

@@ -318,15 +318,15 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
 
 PyMethodDef methods[] = {
     {"_passes_kepler", passes_kepler, METH_VARARGS,
-     "_passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction)\n--\n\n"
+     "_passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction, /)\n--\n\n"
      "Passes of two-body orbits over a uniformly rotating Earth (the search's test model)."},
 #ifdef KELVARA_EVENTS_SGP4
     {"_passes", passes, METH_VARARGS,
-     "_passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction)\n--\n\n"
+     "_passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction, /)\n--\n\n"
      "Passes of SGP4 satellites over a window's time axis (use kelvara.events.find_passes)."},
 #endif
     {"_rise_set", rise_set, METH_VARARGS,
-     "_rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb)\n--\n\n"
+     "_rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb, /)\n--\n\n"
      "Rise, transit and set of the Sun or the Moon (use kelvara.events.find_rise_set)."},
     {nullptr, nullptr, 0, nullptr}};
 
