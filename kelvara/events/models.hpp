@@ -256,7 +256,7 @@ public:
                 if (it == nodes_.end()) {
                     missing.push_back(first + j);
                 } else {
-                    std::copy(it->second.begin(), it->second.end(), out + std::size_t(j) * width_);
+                    std::copy(it->second.values.begin(), it->second.values.end(), out + std::size_t(j) * width_);
                 }
             }
         }
@@ -267,7 +267,7 @@ public:
             compute_(2451545.0, days, buf.data());
             std::copy(buf.begin(), buf.end(), out + std::size_t(k - first) * width_);
             std::lock_guard lock(mutex_);
-            if (nodes_.size() < max_nodes) nodes_.emplace(k, buf);
+            if (nodes_.size() < max_nodes) nodes_.emplace(k, Node{buf});
         }
     }
 
@@ -277,7 +277,11 @@ private:
     int width_;
     void (*compute_)(double, double, double*) noexcept;
     std::mutex mutex_;
-    std::map<std::int64_t, std::vector<double>> nodes_;
+    // a type of this library in the map keeps its code out of the module's exported symbols
+    struct Node {
+        std::vector<double> values;
+    };
+    std::map<std::int64_t, Node> nodes_;
 };
 
 namespace nodes {
