@@ -298,8 +298,6 @@ class TestRiseSet:
 
 
 class TestBadInput:
-    ISS = None
-
     @pytest.mark.parametrize("call, exc, word", [
         (lambda: find_rise_set("sun", 0, 0, 0, "2026-01-02", "2026-01-01"), ValueError, "t1"),
         (lambda: find_rise_set("sun", 91, 0, 0, "2026-01-01", "2026-01-02"), ValueError, "lat"),
@@ -333,6 +331,16 @@ class TestPasses:
             mine = both[both["satellite"] == i]
             for f in ("rise", "culmination", "set", "culmination_el"):
                 np.testing.assert_array_equal(mine[f], one[f])
+
+    def test_a_failing_satellite_does_not_fail_the_batch(self):
+        # drag that brings the perigee down within hours: SGP4 fails from then on
+        decayed = Elements(tle("1 99999U 98067A   26341.50000000  .05000000  00000-0  50000-0 0  9990"),
+                           tle("2 99999  51.6400 208.9163 0006317  69.9862  25.2906 16.30000000 12345"))
+        iss = Elements(*SATS["iss"])
+        both = find_passes([decayed, iss], 40.0, -3.7, 650.0, "2026-12-08", "2026-12-10")
+        alone = find_passes(iss, 40.0, -3.7, 650.0, "2026-12-08", "2026-12-10")
+        assert [str(s) for s in both["status"][both["satellite"] == 0]] == ["down"]
+        np.testing.assert_array_equal(both["rise"][both["satellite"] == 1], alone["rise"])
 
     def test_empty_window_and_empty_list(self):
         assert find_passes([], 0, 0, 0, "2026-12-08", "2026-12-09").size == 0

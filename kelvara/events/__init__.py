@@ -165,7 +165,9 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
     Parameters
     ----------
     elements : Elements or sequence of Elements
-        The satellites (SGP4 element sets).
+        The satellites (SGP4 element sets; a kelvara ``TLE`` is taken too). A satellite whose
+        propagation fails (decayed, or elements out of range) counts as below the threshold
+        there; it never fails the others.
     lat, lon : float
         The station's geodetic latitude and longitude, degrees (radians with ``deg=False``).
     alt : float
@@ -216,10 +218,20 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
     thr = _angle(min_elevation, "min_elevation", deg)
     seq = list(elements) if isinstance(elements, (list, tuple)) else (
         [elements] if not hasattr(elements, "__len__") or isinstance(elements, (str, bytes)) else list(elements))
+    seq = [_elements(e) for e in seq]
     if not seq:
         return np.zeros(0, dtype=PASS_DTYPE)
     raw = _ext._passes(seq, la, lo, h, a, f, _axis(start, T), T, thr, 1.0 / 16.0)
     return _pass_records(start, raw, deg)
+
+
+def _elements(e: Any) -> Any:
+    """An Elements as it is; a kelvara TLE made into one (other objects are refused in C++)."""
+    from kelvara.propagators.analytical.sgp4.tle import TLE
+    if isinstance(e, TLE):
+        from kelvara.propagators.analytical.sgp4.sgp4 import Elements
+        return Elements.from_tle(e)
+    return e
 
 
 def _pass_records(start: np.datetime64, raw: tuple[np.ndarray, ...], deg: bool) -> np.ndarray:
