@@ -33,6 +33,7 @@ from hypothesis.extra import numpy as hnp
 from kelvara.bodies import bodies
 from kelvara.datamodel import structured
 from kelvara.mathtools.ellipsoid import ellipsoid
+from kelvara.propagators.analytical.sgp4 import sgp4 as sgp4_module
 from kelvara.propagators.analytical.sgp4 import tle as tle_module
 from kelvara.satellite import satellite
 from kelvara.time import time as time_module
@@ -403,7 +404,8 @@ class Op:
         """The module under test, for grouping."""
         head = self.name.replace("del ", "").split(".")[0].rstrip("=")
         return {"Ellipsoid": "ellipsoid", "create (C)": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle", "Satellite": "satellite",
-                "linear": "linear", "frame": "frame"}.get(head, "bodies")
+                "linear": "linear", "frame": "frame", "Elements": "sgp4", "EarthSatellite": "sgp4",
+                "sgp4": "sgp4"}.get(head, "bodies")
 
 
 ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
@@ -563,6 +565,38 @@ def make_satellite(*args, **kwargs):
     s = satellite.Satellite(*args, **kwargs)
     assert s.time is None and s._time is None
     return s
+
+
+# SGP4: element sets, propagation and the moving satellite (line 1 with its checksum put right).
+SGP4_LINE1 = TLE_LINE1[:68] + "8"
+
+
+def make_elements(*args, **kwargs):
+    e = sgp4_module.Elements(*args, **kwargs)
+    return (e.satnum, e.epoch.jd12, e.mean_motion, e.line1, e.line2, e.gravity, e.mode)
+
+
+def elements_propagate(*args, **kwargs):
+    return sgp4_module.Elements(SGP4_LINE1, TLE_LINE2).propagate(*args, **kwargs)
+
+
+def check_state(result, *args, **kwargs):
+    r, v, code = result
+    code = np.asarray(code)
+    assert r.shape == v.shape == code.shape + (3,) and code.dtype == np.uint8
+    bad = (code >= 1) & (code <= 5)
+    assert np.isnan(r[bad]).all() and np.isnan(v[bad]).all()
+
+
+def earth_satellite_at(value):
+    sat = sgp4_module.EarthSatellite(SGP4_LINE1, TLE_LINE2)
+    sat.time = value
+    return sat.r_TEME, sat.v_TEME, sat.error
+
+
+def elements_roundtrip(e):
+    back = pickle.loads(pickle.dumps(e))
+    return back.line1, back.line2, back.gravity, back.mode
 
 
 def make_tle(*args, **kwargs):
@@ -737,6 +771,40 @@ def build_ops() -> list[Op]:
         Op("del Satellite.time", satellite_delete, st.just(((), {})), raises=(NotImplementedError,), cases=[((),)]),
         Op("Satellite.pickle", pickle_dumps, st.just(((satellite.Satellite(),), {})), raises=(TypeError,),
            cases=[((satellite.Satellite(),),)]),
+        # SGP4
+        Op("Elements", make_elements, st.one_of(
+            call_args(("line1", "line2"), st.one_of(tle_lines(), scalars)),
+            st.tuples(tle_lines(), st.sampled_from([TLE_LINE2, TLE_LINE2[:40], TLE_LINE2.replace("25544", "A5544")]),
+                      st.one_of(st.booleans(), st.sampled_from([BadBool(), None])),
+                      st.one_of(st.sampled_from(["wgs72", "wgs84", "wgs72old", "WGS84", None]), scalars),
+                      st.one_of(st.sampled_from(["improved", "afspc", "a"]), scalars)).map(
+                lambda a: ((a[0], a[1]), {"verify_checksum": a[2], "gravity": a[3], "mode": a[4]}))),
+           raises=(TypeError, ValueError, OverflowError, UnicodeEncodeError, Boom, time_module.ErfaDubiousYearWarning),
+           cases=[((SGP4_LINE1, TLE_LINE2),), ((SGP4_LINE1, TLE_LINE2), {"gravity": "wgs84", "mode": "afspc"}),
+                  ((SGP4_LINE1[:68] + "0", TLE_LINE2),), ((SGP4_LINE1, TLE_LINE2), {"gravity": BadStr("wgs84")}),
+                  ((None, TLE_LINE2),), ((SGP4_LINE1, TLE_LINE2, 1),), ((SGP4_LINE1, TLE_LINE2), {"verify_checksum": BadBool()})]),
+        Op("Elements.propagate", elements_propagate, st.one_of(
+            call_args(("t",), time_values),
+            st.tuples(values).map(lambda a: ((), {"minutes": a[0]})),
+            st.tuples(good_times, values).map(lambda a: ((a[0],), {"minutes": a[1]}))),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,), check=check_state,
+           cases=[((T2,),), ((T1,),), ((), {"minutes": R2}), ((), {"minutes": "soon"}), ((None,),), ((BadFloat(),),),
+                  ((), {"minutes": BadArray()}), ((T1,), {"minutes": 1.0})]),
+        Op("sgp4.propagate", sgp4_module.propagate, st.one_of(
+            st.tuples(st.lists(st.sampled_from([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), 5, None]), max_size=4),
+                      st.one_of(good_times, values), st.booleans()).map(lambda a: ((a[0], a[1]), {"pairwise": a[2]})),
+            st.tuples(st.lists(st.just(sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)), max_size=3), values,
+                      st.one_of(st.booleans(), st.sampled_from([BadBool()]))).map(lambda a: ((a[0],), {"minutes": a[1], "pairwise": a[2]}))),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,), check=check_state,
+           cases=[(([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 3, T2),),
+                  (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 2, T2), {"pairwise": True}),
+                  (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 3, T2), {"pairwise": True}),
+                  (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), 5],), {"minutes": 1.0}), ((5, T1),)]),
+        Op("EarthSatellite.time=", earth_satellite_at, st.tuples(time_values).map(lambda a: (a, {})),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,),
+           cases=[((T1,),), ((T2,),), (("2021-03-04T05:06:07",),), (("garbage",),), ((None,),), ((BadFloat(),),)]),
+        Op("Elements.pickle", elements_roundtrip, st.just(((sgp4_module.Elements(SGP4_LINE1, TLE_LINE2, mode="afspc"),), {})),
+           raises=(), cases=[((sgp4_module.Elements(SGP4_LINE1, TLE_LINE2, mode="afspc"),),)]),
         # bodies
         Op("CelestialBody", lambda *a, **k: make_body(bodies.CelestialBody, *a, **k), call_args(("time",), body_times),
            raises=(TypeError,), check=body_checker(bodies.CelestialBody), cases=[((T2,),), ((None,),), ((5,),), ((), {"time": T1}), ((T1, T1),)]),

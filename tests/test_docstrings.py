@@ -19,6 +19,7 @@ MODULES = [
     "kelvara.mathtools.ellipsoid.ellipsoid",
     "kelvara.bodies.bodies",
     "kelvara.propagators.analytical.sgp4.tle",
+    "kelvara.propagators.analytical.sgp4.sgp4",
     "kelvara.satellite.satellite",
     "kelvara.time.time",
     "kelvara.events",

@@ -138,6 +138,39 @@ class TestTleBatch:
         assert list(rows) == ["00005"] and rows["00005"][-1] == "BAD"
 
 
+class TestIssGroundTrack:
+    def rows(self, output: str) -> np.ndarray:
+        return np.array([[float(x) for x in line.split()] for line in output.splitlines()
+                         if re.match(r"\s+\d+\s+-?\d", line)])
+
+    def test_track_against_an_independent_chain(self, tmp_path):
+        # sgp4 -> ERFA's GMST82 -> rotation about z -> pymap3d's geodetic latitude and height
+        api = pytest.importorskip("sgp4.api")
+        erfa = pytest.importorskip("erfa")
+        pymap3d = pytest.importorskip("pymap3d")
+        output = run("iss_ground_track.py", str(tmp_path / "track.png"), "--minutes", "360",
+                     cwd=tmp_path, block_matplotlib=True)
+        assert "matplotlib is not installed: no plot drawn" in output
+        rows = self.rows(output)
+        assert rows[:, 0].tolist() == [0.0, 120.0, 240.0, 360.0]
+        example = load("iss_ground_track.py")
+        sat = api.Satrec.twoline2rv(*example.ISS)
+        for minutes, lat, lon, height in rows:
+            _, r, _ = sat.sgp4_tsince(minutes)
+            angle = erfa.gmst82(sat.jdsatepoch, sat.jdsatepochF + minutes / 1440.0)
+            c, s = np.cos(angle), np.sin(angle)
+            x, y, z = (c * r[0] + s * r[1]) * 1000, (-s * r[0] + c * r[1]) * 1000, r[2] * 1000
+            ref = pymap3d.ecef2geodetic(x, y, z)
+            assert (lat, lon, height) == pytest.approx(ref[:2] + (ref[2] / 1000,), abs=2e-3)
+
+    def test_writes_png(self, tmp_path):
+        pytest.importorskip("matplotlib")
+        target = tmp_path / "iss.png"
+        output = run("iss_ground_track.py", str(target), cwd=tmp_path)
+        assert f"plot written to {target}" in output and "0 points with an error code" in output
+        assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
 class TestVisiblePasses:
     def test_passes_are_dark_sky_sunlit_and_drawn(self, tmp_path):
         sky = pytest.importorskip("skyfield.api")

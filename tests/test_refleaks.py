@@ -20,7 +20,7 @@ import pytest
 from operations import OPS, Op, Time, cases, run_case
 from kelvara.bodies import bodies
 from kelvara.mathtools.ellipsoid import ellipsoid
-from kelvara.propagators.analytical.sgp4 import tle
+from kelvara.propagators.analytical.sgp4 import sgp4, tle
 from kelvara.satellite import satellite
 
 ROUNDS = 20          # calls of every fixed case per measurement
@@ -29,7 +29,7 @@ REPEATS = 4          # a leak shows in every measurement; cache fills and alloca
 BYTES_PER_ROUND = 16 # below the smallest object a leaked reference could keep alive
 
 WATCHED = [None, True, False, (), "", Time, ellipsoid.Ellipsoid, tle.TLE, satellite.Satellite,
-           bodies.CelestialBody, bodies.Sun, bodies.Moon, np.ndarray, np.dtype, float, int, str]
+           bodies.CelestialBody, bodies.Sun, bodies.Moon, sgp4.Elements, sgp4.EarthSatellite, np.ndarray, np.dtype, float, int, str]
 MODULES = sorted({op.module for op in OPS})
 
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <strings.h>
 #include <vector>
 
 #include "../../../time/time.hpp"
@@ -59,8 +60,9 @@ int choice(PyObject* value, const char* const (&choices)[N], const char* fname, 
         frame::raise(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", fname, arg, Py_TYPE(value)->tp_name);
     const char* s = PyUnicode_AsUTF8(value);
     if (!s) throw frame::PyErrorSet{};
+    // Case does not matter ("WGS84" as the peers spell it, "wgs84" as we report it).
     for (std::size_t i = 0; i < N; ++i)
-        if (std::strcmp(s, choices[i]) == 0) return int(i);
+        if (strcasecmp(s, choices[i]) == 0) return int(i);
     if (N == 3)
         frame::raise(PyExc_ValueError, "%s() argument '%s' must be '%s', '%s' or '%s', not %R", fname, arg, choices[0],
                      choices[1], choices[N - 1], value);
@@ -68,10 +70,26 @@ int choice(PyObject* value, const char* const (&choices)[N], const char* fname, 
                  choices[N - 1], value);
 }
 
-/// The text of a line argument, stripped of surrounding whitespace.
-std::string_view line_text(PyObject* o, const char* fname, const char* arg) {
+/// The text of a line argument, stripped of surrounding whitespace. The format is ASCII: a
+/// character outside it is reported at its column (counted after leading whitespace).
+std::string_view line_text(PyObject* o, const char* fname, const char* arg, int line) {
     if (!PyUnicode_Check(o))
         frame::raise(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", fname, arg, Py_TYPE(o)->tp_name);
+    if (!PyUnicode_IS_ASCII(o)) {
+        const Py_ssize_t len = PyUnicode_GET_LENGTH(o);
+        const int kind = PyUnicode_KIND(o);
+        const void* data = PyUnicode_DATA(o);
+        Py_ssize_t lead = 0;
+        while (lead < len && Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, lead))) ++lead;
+        for (Py_ssize_t i = 0; i < len; ++i) {
+            Py_UCS4 c = PyUnicode_READ(kind, data, i);
+            if (c >= 128) {
+                Ref found = Ref::steal(PyUnicode_FromOrdinal(int(c)));
+                frame::raise(PyExc_ValueError, "line %d, column %zd: expected ASCII text, found %R", line, i - lead + 1,
+                             found.get());
+            }
+        }
+    }
     Py_ssize_t n = 0;
     const char* s = PyUnicode_AsUTF8AndSize(o, &n);
     if (!s) throw frame::PyErrorSet{};
@@ -90,7 +108,7 @@ ElementsObject* as_elements(PyObject* o) noexcept { return reinterpret_cast<Elem
 /// A new Elements of `type` from two lines of text.
 Ref make_elements(PyTypeObject* type, PyObject* line1, PyObject* line2, bool verify, int gravity, int mode,
                   const char* fname) {
-    std::string_view a = line_text(line1, fname, "line1"), b = line_text(line2, fname, "line2");
+    std::string_view a = line_text(line1, fname, "line1", 1), b = line_text(line2, fname, "line2", 2);
     k::TextFields fields;
     k::TextError err;
     if (!k::decode_lines(a.data(), a.size(), b.data(), b.size(), verify, fields, err)) {
@@ -233,7 +251,7 @@ Times read_times(const char* fname, PyObject* t, PyObject* minutes) {
 // The loop: satellites x times (grid) or satellite i at time i (pairwise), without the lock.
 
 struct Job {
-    const k::Satrec* sats;
+    const k::Satrec* const* sats;
     Py_ssize_t nsat;
     const Times* times;
     bool pairwise;
@@ -254,16 +272,18 @@ void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
     if (job.pairwise) {
         const bool broadcast = t.n == 1;
         for (Py_ssize_t i = b; i < e; ++i)
-            job.code[i] = std::uint8_t(k::propagate(job.sats[i], minutes_since(job.sats[i], t, broadcast ? 0 : i),
+            job.code[i] = std::uint8_t(k::propagate(*job.sats[i], minutes_since(*job.sats[i], t, broadcast ? 0 : i),
                                                     job.r + 3 * i, job.v + 3 * i));
         return;
     }
+    // A run of times of one satellite resumes the resonance integrator from time to time.
     const Py_ssize_t nt = t.n;
     Py_ssize_t i = b / nt, j = b % nt;
+    k::Integrator resume;
     for (Py_ssize_t p = b; p < e; ++p) {
-        const k::Satrec& s = job.sats[i];
-        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p));
-        if (++j == nt) { j = 0; ++i; }
+        const k::Satrec& s = *job.sats[i];
+        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p, &resume));
+        if (++j == nt) { j = 0; ++i; resume = k::Integrator{}; }
     }
 }
 
@@ -311,7 +331,8 @@ Ref result_tuple(Outputs& o, bool scalar_code) {
 /// One satellite at every time: shapes t + (3,), t.
 Ref propagate_one(const k::Satrec& sat, const Times& times) {
     Outputs o = allocate(times.ndim, times.dims);
-    Job job{&sat, 1, &times, false, data_of<double>(o.r), data_of<double>(o.v), data_of<std::uint8_t>(o.code)};
+    const k::Satrec* one = &sat;
+    Job job{&one, 1, &times, false, data_of<double>(o.r), data_of<double>(o.v), data_of<std::uint8_t>(o.code)};
     run(job, times.n);
     return result_tuple(o, times.ndim == 0);
 }
@@ -331,8 +352,14 @@ PyObject* elements_propagate(PyObject* self, PyObject* const* args, Py_ssize_t n
     });
 }
 
-/// Satrecs of a sequence of Elements (copied: the sequence may change once the lock is gone).
-std::vector<k::Satrec> collect(PyObject* elements) {
+/// The satellites of a sequence of Elements, each held by a reference for the length of the call
+/// (the sequence itself may change once the lock is released; the records never do).
+struct Satellites {
+    std::vector<Ref> owners;
+    std::vector<const k::Satrec*> sats;
+};
+
+Satellites collect(PyObject* elements) {
     Ref seq = Ref::steal_or_null(PySequence_Fast(elements, ""));
     if (!seq) {
         PyErr_Clear();
@@ -340,15 +367,18 @@ std::vector<k::Satrec> collect(PyObject* elements) {
                      Py_TYPE(elements)->tp_name);
     }
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-    std::vector<k::Satrec> sats(static_cast<std::size_t>(n));
+    Satellites out;
+    out.owners.reserve(std::size_t(n));
+    out.sats.reserve(std::size_t(n));
     PyObject** items = PySequence_Fast_ITEMS(seq.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (!PyObject_TypeCheck(items[i], elements_type))
             frame::raise(PyExc_TypeError, "propagate() argument 'elements' must hold Elements; item %zd is %.200s", i,
                          Py_TYPE(items[i])->tp_name);
-        sats[std::size_t(i)] = as_elements(items[i])->sat;
+        out.owners.push_back(Ref::borrow(items[i]));
+        out.sats.push_back(&as_elements(items[i])->sat);
     }
-    return sats;
+    return out;
 }
 
 const frame::Signature<4> sig_propagate{"propagate", {"elements", "t", "minutes", "pairwise"}, 1};
@@ -367,7 +397,8 @@ PyObject* module_propagate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, 
             Times times = read_times("propagate", t, minutes);
             return propagate_one(as_elements(elements)->sat, times);
         }
-        std::vector<k::Satrec> sats = collect(elements);
+        Satellites held = collect(elements);
+        const std::vector<const k::Satrec*>& sats = held.sats;
         Times times = read_times("propagate", t, minutes);
         const Py_ssize_t nsat = Py_ssize_t(sats.size());
         if (pairwise) {
@@ -808,7 +839,7 @@ void body(frame::Module&, PyObject* module) {
     // Error codes and their meaning, for messages.
     Ref messages = Ref::steal(Py_BuildValue(
         "{i:s,i:s,i:s,i:s,i:s,i:s,i:s}", 0, "no error", 1, "mean eccentricity is outside [-0.001, 1)", 2,
-        "mean motion is not positive", 3, "perturbed eccentricity is outside [0, 1]", 4, "semi-latus rectum is below zero",
+        "mean motion is not positive, or the time is not finite or more than 1e8 minutes from the epoch", 3, "perturbed eccentricity is outside [0, 1]", 4, "semi-latus rectum is below zero",
         5, "(unused: epoch elements are sub-orbital in older versions of the theory)", 6,
         "orbit has decayed: the position is below the Earth's surface"));
     frame::check_status(PyModule_AddObjectRef(module, "ERROR_MESSAGES", messages.get()));

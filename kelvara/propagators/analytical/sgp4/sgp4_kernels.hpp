@@ -7,7 +7,8 @@
 //   double r[3], v[3];                                    // TEME, m and m/s
 //   code = kelvara::sgp4::propagate(sat, minutes_since_epoch, r, v);
 //
-// Error codes: 0 none; 1 mean eccentricity outside [-0.001, 1); 2 mean motion not positive;
+// Error codes: 0 none; 1 mean eccentricity outside [-0.001, 1); 2 mean motion not positive (also
+// given for a time that is not finite or lies more than 1e8 minutes, 190 years, from the epoch);
 // 3 perturbed eccentricity outside [0, 1] (deep space); 4 semi-latus rectum below zero;
 // 6 the orbit has decayed below the Earth's surface (the state is still computed).
 // For codes 1 to 5 the state is NaN.
@@ -119,12 +120,27 @@ struct Satrec {
     double dedt, didt, dmdt, dnodt, domdt;
     double d2201, d2211, d3210, d3222, d4410, d4422, d5220, d5232, d5421, d5433;
     double del1, del2, del3, xfact, xlamo;
+    // Values every near-Earth call would otherwise recompute from constant inputs.
+    double ao_mean;       // (xke / no_unkozai)^(2/3)
+    double sinio, cosio;  // of the mean inclination
 
     /// Mean motion in rad/s (Brouwer), and the epoch as a single Julian date (convenience).
     double mean_motion_rad_s() const noexcept { return no_unkozai / 60.0; }
 };
 
 static_assert(std::is_trivially_copyable_v<Satrec>, "Satrec is copied by value between modules");
+
+/// Where the resonance integrator of one satellite stopped: a caller that propagates the same
+/// satellite at a run of times passes one of these to resume instead of restarting from the
+/// epoch. Resuming takes exactly the steps a restart would (the steps are fixed 720-minute
+/// nodes from the epoch), so results are the same to the bit.
+struct Integrator {
+    double atime = 0.0;  // minutes from epoch of the last node reached (0: at the epoch)
+    double xli = 0.0;    // resonant mean longitude there
+    double xni = 0.0;    // mean motion there
+    double xndt = 0.0, xldot = 0.0, xnddt = 0.0;  // the rates there, once evaluated
+    bool rates = false;
+};
 
 /// Greenwich mean sidereal angle (IAU 1982) of a UT1 Julian date, in [0, 2 pi).
 inline double gmst82(double jdut1) noexcept {
@@ -475,12 +491,11 @@ inline void lunar_solar_periodics(const Satrec& s, double t, double& ep, double&
 /// Deep-space secular effects and the resonance integration (the "dspace" step): updates the
 /// mean elements to time `t` (minutes) in place.
 inline void deep_space_secular(const Satrec& s, double t, double& em, double& argpm, double& inclm, double& mm,
-                               double& nodem, double& nm) noexcept {
+                               double& nodem, double& nm, Integrator* resume) noexcept {
     constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
     constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998, g52 = 1.0508330, g54 = 4.4108898;
     constexpr double stepp = 720.0, stepn = -720.0, step2 = 259200.0;
 
-    const double theta = std::fmod(s.gsto + t * rptim, twopi);
     em = em + s.dedt * t;
     inclm = inclm + s.didt * t;
     argpm = argpm + s.domdt * t;
@@ -490,11 +505,27 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
 
     // Euler-Maclaurin integration of the resonant mean longitude and mean motion in fixed steps
     // of 720 minutes from the epoch, then a Taylor step to t.
+    const double theta = std::fmod(s.gsto + t * rptim, twopi);
     double atime = 0.0, xni = s.no_unkozai, xli = s.xlamo;
+    double xndt = 0.0, xldot = 0.0, xnddt = 0.0, ft;
+    bool known = false;  // rates at (atime, xli, xni) already evaluated
+    // Resume from the last node when it lies between the epoch and t (same direction); the
+    // epoch node (atime 0) is shared by both directions.
+    if (resume && resume->rates && (resume->atime == 0.0 ||
+                                    (t * resume->atime > 0.0 && std::fabs(t) >= std::fabs(resume->atime)))) {
+        atime = resume->atime;
+        xni = resume->xni;
+        xli = resume->xli;
+        xndt = resume->xndt;
+        xldot = resume->xldot;
+        xnddt = resume->xnddt;
+        known = true;
+    }
     const double delt = t > 0.0 ? stepp : stepn;
-    double xndt, xldot, xnddt, ft;
     for (;;) {
-        if (s.irez != 2) {
+        if (known) {
+            known = false;
+        } else if (s.irez != 2) {
             xndt = s.del1 * std::sin(xli - fasx2) + s.del2 * std::sin(2.0 * (xli - fasx4)) +
                    s.del3 * std::sin(3.0 * (xli - fasx6));
             xldot = xni + s.xfact;
@@ -526,6 +557,15 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
         xni = xni + xndt * delt + xnddt * step2;
         atime = atime + delt;
     }
+    if (resume) {
+        resume->atime = atime;
+        resume->xli = xli;
+        resume->xni = xni;
+        resume->xndt = xndt;
+        resume->xldot = xldot;
+        resume->xnddt = xnddt;
+        resume->rates = true;
+    }
     nm = xni + xndt * ft + xnddt * ft * ft * 0.5;
     const double xl = xli + xldot * ft + xndt * ft * ft * 0.5;
     if (s.irez != 1)
@@ -546,9 +586,14 @@ inline int fail(int code, double r[3], double v[3]) noexcept {
 
 /// Position (m) and velocity (m/s) in TEME at `t` minutes from the epoch; returns the error
 /// code (see the top of this file). Codes 1 to 5 leave NaN in r and v; code 6 keeps the state.
-inline int propagate(const Satrec& s, double t, double r[3], double v[3]) noexcept {
+/// `resume` (optional, one per satellite) carries the resonance integrator between calls.
+inline int propagate(const Satrec& s, double t, double r[3], double v[3], Integrator* resume = nullptr) noexcept {
     constexpr double x2o3 = 2.0 / 3.0;
     constexpr double temp4 = 1.5e-12;
+    // The resonance integrator steps 720 minutes at a time from the epoch: a time without
+    // bound (or NaN) would never finish, and no element set means anything that far out.
+    constexpr double max_minutes = 1.0e8;
+    if (!(std::fabs(t) <= max_minutes)) return detail::fail(2, r, v);
 
     // Secular gravity and atmospheric drag.
     const double xmdf = s.mo + s.mdot * t;
@@ -577,10 +622,10 @@ inline int propagate(const Satrec& s, double t, double r[3], double v[3]) noexce
     double nm = s.no_unkozai;
     double em = s.ecco;
     double inclm = s.inclo;
-    if (s.deep) detail::deep_space_secular(s, t, em, argpm, inclm, mm, nodem, nm);
+    if (s.deep) detail::deep_space_secular(s, t, em, argpm, inclm, mm, nodem, nm, resume);
 
     if (!(nm > 0.0)) return detail::fail(2, r, v);
-    const double am = std::pow(s.xke / nm, x2o3) * tempa * tempa;
+    const double am = (s.deep ? std::pow(s.xke / nm, x2o3) : s.ao_mean) * tempa * tempa;
     nm = s.xke / std::pow(am, 1.5);
     em = em - tempe;
     if (em >= 1.0 || em < -0.001) return detail::fail(1, r, v);
@@ -594,7 +639,7 @@ inline int propagate(const Satrec& s, double t, double r[3], double v[3]) noexce
 
     // Long-period lunar-solar periodics (deep space).
     double ep = em, xincp = inclm, argpp = argpm, nodep = nodem, mp = mm;
-    double sinip = std::sin(inclm), cosip = std::cos(inclm);
+    double sinip = s.sinio, cosip = s.cosio;
     double aycof = s.aycof, xlcof = s.xlcof, con41 = s.con41, x1mth2 = s.x1mth2, x7thm1 = s.x7thm1;
     if (s.deep) {
         detail::lunar_solar_periodics(s, t, ep, xincp, nodep, argpp, mp);
@@ -816,6 +861,9 @@ inline int initialise(Satrec& s, const MeanElements& e, Gravity gravity = Gravit
     const double delmotemp = 1.0 + s.eta * std::cos(s.mo);
     s.delmo = delmotemp * delmotemp * delmotemp;
     s.sinmao = std::sin(s.mo);
+    s.ao_mean = std::pow(s.xke / s.no_unkozai, x2o3);
+    s.sinio = std::sin(s.inclo);
+    s.cosio = std::cos(s.inclo);
     s.x7thm1 = 7.0 * cosio2 - 1.0;
 
     // Deep space: periods of 225 minutes and longer.
