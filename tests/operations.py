@@ -32,6 +32,7 @@ from hypothesis.extra import numpy as hnp
 
 from kelvara.bodies import bodies
 from kelvara.datamodel import structured
+from kelvara.frames import frames as frames_module
 from kelvara.mathtools.ellipsoid import ellipsoid
 from kelvara.propagators.analytical.sgp4 import sgp4 as sgp4_module
 from kelvara.propagators.analytical.sgp4 import tle as tle_module
@@ -405,7 +406,7 @@ class Op:
         head = self.name.replace("del ", "").split(".")[0].rstrip("=")
         return {"Ellipsoid": "ellipsoid", "create (C)": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle", "Satellite": "satellite",
                 "linear": "linear", "frame": "frame", "Elements": "sgp4", "EarthSatellite": "sgp4",
-                "sgp4": "sgp4"}.get(head, "bodies")
+                "sgp4": "sgp4", "frames": "frames"}.get(head, "bodies")
 
 
 ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
@@ -710,6 +711,15 @@ def linear_call(name):
     return lambda *a, **k: getattr(linear_client, name)(*a, **k)
 
 
+# frames: names (right, in other cases, wrong), vectors, epochs and Earth orientation triples
+frame_names = st.one_of(st.sampled_from(["gcrf", "itrf", "teme", "GCRF", "Teme", "ecef", ""]), scalars)
+frame_vectors = st.one_of(float_arrays(), values, st.lists(floaty, min_size=3, max_size=3))
+frame_times = st.one_of(good_times, time_values)
+frame_eops = st.one_of(st.none(), st.tuples(*[st.one_of(floaty, float_arrays(), scalars)] * 3), values)
+EOP = (0.1, 1e-6, -2e-6)
+FRAMES_RAISE = BASIC + (time_module.ErfaDubiousYearWarning, time_module.EopRangeWarning)
+
+
 def build_ops() -> list[Op]:
     ops = ellipsoid_ops()
     ops += [
@@ -831,6 +841,30 @@ def build_ops() -> list[Op]:
            raises=(TypeError, AttributeError), cases=[((SUN2,),), ((bodies.CelestialBody(T2),),)]),
         Op("Sun.pickle", pickle_dumps, st.sampled_from([SUN2, MOON2]).map(lambda b: ((b,), {})), raises=(TypeError,),
            cases=[((SUN2,),), ((MOON2,),)]),
+        # frames
+        Op("frames.transform", frames_module.transform,
+           st.tuples(frame_vectors, frame_times, frame_names, frame_names, st.one_of(st.none(), frame_vectors), frame_eops,
+                     st.one_of(st.booleans(), scalars)).map(lambda a: (a[:4], {"v": a[4], "eop": a[5], "precise": a[6]})),
+           raises=FRAMES_RAISE,
+           cases=[((R2, T2, "gcrf", "itrf"), {"eop": EOP}), ((R2, T2, "teme", "gcrf"), {"v": R2, "eop": EOP}),
+                  ((R2[0], T1, "itrf", "teme"),), ((R2, T1, "ecef", "itrf"), {"eop": EOP}),
+                  ((np.zeros((3, 3)), T2, "gcrf", "itrf"), {"eop": EOP}), ((R2, T2, "gcrf", "itrf"), {"eop": (1.0, 2.0)}),
+                  ((R2[:, :2], T1, "gcrf", "itrf"), {"eop": EOP}), ((R2, T2, "gcrf", "itrf", None),)]),
+        Op("frames.rotation", frames_module.rotation,
+           st.tuples(frame_names, frame_names, frame_times, frame_eops).map(lambda a: (a[:3], {"eop": a[3]})),
+           raises=FRAMES_RAISE,
+           cases=[(("gcrf", "itrf", T2), {"eop": EOP}), (("teme", "gcrf", T1),), (("gcrf", 5, T1),),
+                  (("gcrf", "itrf", T2), {"eop": (np.zeros(3), 0.0, 0.0)})]),
+        Op("frames.sun_aer", frames_module.sun_aer,
+           st.tuples(frame_times, values, values, values, st.one_of(st.booleans(), scalars), frame_eops).map(
+               lambda a: (a[:4], {"refraction": a[4], "eop": a[5]})),
+           raises=FRAMES_RAISE,
+           cases=[((T2, 48.8, 2.3, 35.0), {"eop": EOP}), ((T1, [1.0, 2.0], 0.0), {"refraction": True}),
+                  ((T2, [1.0, 2.0, 3.0], 0.0), {"eop": EOP}), ((T1, "x", 0.0),)]),
+        Op("frames.aer", frames_module.aer,
+           st.tuples(frame_vectors, frame_times, frame_names, values, values).map(lambda a: (a, {"eop": EOP})),
+           raises=FRAMES_RAISE,
+           cases=[((R2, T2, "teme", 10.0, 20.0), {"eop": EOP}), ((R2, T1, "itrf", 0.0, 0.0),), ((R2, T1, "nope", 0.0, 0.0),)]),
         # C-level method tables and functions, through the test client extensions
         Op("Sun.calculate_position", lambda t: bodies_client.sun_position(SUN2, t), st.tuples(body_times).map(lambda a: (a, {})),
            cases=[((T2,),), ((None,),), ((rigged(np.zeros((3, 2)), 2),),), ((rigged(np.zeros((1, 2)), 3),),)]),

@@ -22,6 +22,8 @@ MODULES = [
     "kelvara.propagators.analytical.sgp4.sgp4",
     "kelvara.satellite.satellite",
     "kelvara.time.time",
+    "kelvara.time.iers",
+    "kelvara.frames.frames",
     "kelvara.events",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
@@ -83,7 +85,7 @@ def public_without_examples(module_name):
         member = qualname.rsplit(".", 1)[-1]
         if qualname == module_name or qualname in WITHOUT_EXAMPLES or member.startswith("_"):
             continue
-        if "\nExamples\n--------\n" not in doc:
+        if "\nExamples\n--------\n" not in inspect.cleandoc(doc):  # Python docstrings are indented
             missing.append(qualname)
     return missing
 

@@ -98,6 +98,31 @@ class TestSunMoonYear:
         assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
+class TestSkyParisWeek:
+    def test_noon_sun_and_png(self, tmp_path):
+        # the highest Sun of each day against 90 - latitude + its declination of date at that
+        # moment (ERFA's precession-nutation matrix); the table's rounding (0.005 deg), the
+        # 5-minute sampling (0.004) and the parallax (0.001) stay below 0.015 deg
+        import erfa
+
+        from kelvara.bodies.bodies import Sun
+        from kelvara.time.time import Time
+
+        target = tmp_path / "sky.png"
+        output = run("sky_paris_week.py", str(target), "--start", "2025-06-16", "--days", "3", cwd=tmp_path)
+        rows = [line.split() for line in output.splitlines() if re.match(r"\d{4}-\d\d-\d\d ", line)]
+        assert [row[0] for row in rows] == ["2025-06-16", "2025-06-17", "2025-06-18"]
+        for date, sun_max, at, moon_max, _ in rows:
+            t = Time(f"{date}T{at}:00")
+            u = erfa.pnm06a(*t.tt.jd12[0]) @ Sun(t).ur_GCRF[0]
+            dec = np.degrees(np.arcsin(u[2]))
+            assert abs(float(sun_max) - (90 - 48.8566 + dec)) < 0.015
+            assert at[:2] == "11"                      # Paris culminates near 11:50 UTC
+            assert -90 <= float(moon_max) <= 90
+        if importlib.util.find_spec("matplotlib"):
+            assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
 class TestTleBatch:
     def rows(self, output: str) -> dict[str, list[str]]:
         """Table rows by their columns 3-7 field."""

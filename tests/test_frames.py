@@ -29,9 +29,9 @@ AIAA = {
 }
 
 
-def tt_time(jd, scale="tt"):
-    """A Time from Julian dates; UTC read-outs before 1960 warn about dubious years, which is
-    beside the point of these comparisons."""
+def make_time(jd, scale):
+    """A Time from Julian dates and its UTC two-part dates, without the warnings about UTC
+    before 1960 or past the leap-second table."""
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         t = Time(jd, format="jd", scale=scale)
@@ -63,8 +63,12 @@ class TestPublishedExample:
 
 
 def erfa_c2t(t, utc, dut1, xp, yp):
+    """pyerfa's matrix for the same TT dates, with UT1 from UTC and dut1 by its own utcut1."""
     tt = t.tt.jd12
-    return erfa.c2t06a(tt[:, 0], tt[:, 1], utc[:, 0], utc[:, 1] + dut1 / 86400.0, xp, yp)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        ut1 = erfa.utcut1(utc[:, 0], utc[:, 1], dut1)
+    return erfa.c2t06a(tt[:, 0], tt[:, 1], *ut1, xp, yp)
 
 
 def rotation_angle(a, b):
@@ -74,6 +78,8 @@ def rotation_angle(a, b):
     return np.linalg.norm(skew, axis=-1).max()
 
 
+# UTC epochs before 1960 and past the leap-second table's expiry warn; beside the point here
+@pytest.mark.filterwarnings("ignore::UserWarning")
 class TestAgainstErfa:
     """The celestial -> terrestrial matrix against pyerfa's c2t06a with the same dates and EOP."""
 
@@ -83,16 +89,26 @@ class TestAgainstErfa:
         return (self.rng.uniform(-0.9, 0.9, n), self.rng.uniform(-1, 1, n) * ARCSEC,
                 self.rng.uniform(-1, 1, n) * ARCSEC)
 
-    @pytest.mark.parametrize("case", ["spread precise", "dense interpolated", "dense precise"])
+    @pytest.mark.parametrize("case", ["spread precise", "dense interpolated", "leap-second days precise"])
     def test_c2t06a(self, case):
         if case == "spread precise":
             # 1e4 random epochs over 1900-2100: the full series at every epoch
             jd = self.rng.uniform(2415020.5, 2488069.5, 10_000)
+        elif case.startswith("leap"):
+            # days that end with a leap second (UT1 from UTC + dut1 would drift by up to 1 s)
+            # and the days around them, read as UTC
+            days = np.array([2441499.5, 2450630.5, 2453735.5, 2457204.5, 2457753.5])
+            jd = (days[:, None] + self.rng.uniform(-1, 2, (5, 200))).ravel()
+            t, utc = make_time(jd, "utc")
+            dut1, xp, yp = self.eop(jd.size)
+            m = rotation("gcrf", "itrf", t, eop=(dut1, xp, yp), precise=True)
+            assert np.abs(m - erfa_c2t(t, utc, dut1, xp, yp)).max() <= 1e-14
+            return
         else:
             # 20 windows of 500 random epochs each, over 1900-2100: dense enough for the grid
             centres = self.rng.uniform(2415030.5, 2488059.5, 20)
             jd = (centres[:, None] + self.rng.uniform(-10, 10, (20, 500))).ravel()
-        t, utc = tt_time(jd)
+        t, utc = make_time(jd, "utc")
         dut1, xp, yp = self.eop(jd.size)
         m = rotation("gcrf", "itrf", t, eop=(dut1, xp, yp), precise=case.endswith("precise"))
         ref = erfa_c2t(t, utc, dut1, xp, yp)
@@ -101,9 +117,18 @@ class TestAgainstErfa:
         else:
             assert rotation_angle(m, ref) <= 1 * UAS
 
+    def test_teme_is_gmst82_then_polar_motion(self):
+        # the TEME -> ITRF matrix is ERFA's chain rz(gmst82(UT1)) then pom00(xp, yp, 0), with UT1
+        # from utcut1, bit for bit
+        t, utc = make_time(self.rng.uniform(2437665.5, 2461000.5, 5000), "utc")
+        dut1, xp, yp = self.eop(utc.shape[0])
+        g = erfa.gmst82(*erfa.utcut1(utc[:, 0], utc[:, 1], dut1))
+        ref = erfa.rxr(erfa.pom00(xp, yp, 0.0), erfa.rz(g, np.broadcast_to(np.eye(3), (g.size, 3, 3))))
+        np.testing.assert_array_equal(rotation("teme", "itrf", t, eop=(dut1, xp, yp)), ref)
+
     def test_transform_uses_the_same_matrices(self):
         jd = 2451545.0 + np.sort(self.rng.uniform(0, 30, 400))
-        t, utc = tt_time(jd, "utc")
+        t, utc = make_time(jd, "utc")
         eop = self.eop(jd.size)
         r = self.rng.normal(size=(jd.size, 3)) * 7e6
         m = rotation("gcrf", "itrf", t, eop=eop)
@@ -168,6 +193,19 @@ class TestShapes:
     def test_bad_input_raises_value_error(self, call, message):
         with pytest.raises(ValueError, match=message):
             call()
+
+    @pytest.mark.parametrize("fn", [sun_aer, moon_aer])
+    @pytest.mark.parametrize("t, lat", [("scalar", "array"), ("array", "scalar"), ("array", "array")])
+    def test_station_view_broadcasting_matches_one_by_one(self, fn, t, lat):
+        # 300 rows: large enough for the pool, so that rows split between threads
+        times = Time("2024-03-01") + np.arange(300) * 3600.0 if t == "array" else Time("2024-03-01T06:00")
+        lats = np.linspace(-89, 89, 300) if lat == "array" else 48.85
+        az, el, rg = fn(times, lats, 2.35, 100.0, eop=self.eop)
+        assert az.shape == el.shape == rg.shape == (300,)
+        for i in range(0, 300, 37):
+            one = fn(times[i] if t == "array" else times, lats[i] if lat == "array" else lats, 2.35, 100.0, eop=self.eop)
+            assert all(isinstance(x, float) for x in one)
+            assert (az[i], el[i], rg[i]) == one
 
     def test_rotation_shapes_and_composition(self):
         m = rotation("teme", "gcrf", self.times, eop=self.eop)
@@ -239,6 +277,41 @@ class TestStationView:
         bennett = earthlib.refraction(bent, temperature, pressure) if bent >= -1.0 else 0.0
         # the two formulas invert each other to 0.1 arcmin or better
         assert (bent - plain) * 60 == pytest.approx(bennett * 60, abs=0.1)
+
+
+class TestLoadedEop:
+    """Without `eop`, UT1 is the Time's own `.ut1` and polar motion comes from the loaded data."""
+
+    @pytest.mark.parametrize("src, dst", [("gcrf", "itrf"), ("teme", "itrf"), ("itrf", "teme")])
+    def test_equals_explicit_eop_of_the_loaded_data(self, src, dst):
+        iers = pytest.importorskip("kelvara.time.iers")
+        t = Time("2023-05-01") + np.arange(0.0, 3 * 86400.0, 3600.0)
+        r = np.array([4.1e6, -3.3e6, 4.4e6])
+        v = np.array([2100.0, 6200.0, -1800.0])
+        r1, v1 = transform(r, t, src, dst, v=v)
+        r2, v2 = transform(r, t, src, dst, v=v, eop=iers.eop(t))
+        # UT1 as UTC + dut1 and the Time's own UT1 differ by rounding of the two-part date only
+        np.testing.assert_allclose(r1, r2, rtol=0, atol=1e-6)
+        np.testing.assert_allclose(v1, v2, rtol=0, atol=1e-9)
+        assert np.abs(r1 - transform(r, t, src, dst, eop=(0.0, 0.0, 0.0))).max() > 1.0
+
+
+def test_long_loops_end_on_ctrl_c(python):
+    # 400000 epochs of the full series take many seconds; SIGINT half a second in must end them
+    out = python("""
+        import os, signal, threading
+        import numpy as np
+        from kelvara.frames import transform
+        from kelvara.time.time import Time
+        t = Time(2451545.0 + np.linspace(0, 3000, 400_000), format="jd")
+        threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+        try:
+            transform([7e6, 0, 0], t, "gcrf", "itrf", eop=(0.0, 0.0, 0.0), precise=True)
+            print("finished")
+        except KeyboardInterrupt:
+            print("interrupted")
+    """)
+    assert out.strip() == "interrupted"
 
 
 def test_module_exports():

@@ -48,3 +48,19 @@ def install(slots=33, jd_type=float, fail_on=None):
 def fake_time_program(body: str) -> str:
     """A program that defines install() and then runs `body` (dedented)."""
     return FAKE_TIME + "\n" + textwrap.dedent(body)
+
+
+FAKE_CLOCK = '''
+import datetime, time
+
+def set_clock(iso):
+    """Stop the clock Time.now() reads (time.time_ns) at `iso`, a UTC time."""
+    at = datetime.datetime.fromisoformat(iso).replace(tzinfo=datetime.timezone.utc)
+    ns = int(at.timestamp()) * 1_000_000_000 + at.microsecond * 1000
+    time.time_ns = lambda: ns
+'''
+
+
+def fake_clock_program(body: str) -> str:
+    """A program that defines set_clock() and then runs `body` (dedented)."""
+    return FAKE_CLOCK + "\n" + textwrap.dedent(body)

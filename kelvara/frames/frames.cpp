@@ -12,8 +12,9 @@
 #include "frames_doc.hpp"
 #include "frames_kernels.hpp"
 
+#include <algorithm>
 #include <optional>
-#include <unordered_map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -40,6 +41,9 @@ Frame parse_frame(PyObject* name, const char* arg) {
     if (!PyUnicode_Check(name))
         frame::raise(PyExc_TypeError, "%s must be a frame name ('gcrf', 'itrf' or 'teme'), not %.200s", arg,
                      Py_TYPE(name)->tp_name);
+    static const char* const known[3] = {"gcrf", "itrf", "teme"};
+    for (int k = 0; k < 3; ++k)  // the usual spelling, without making a lower-case copy
+        if (PyUnicode_CompareWithASCIIString(name, known[k]) == 0) return Frame(k);
     Ref lower = frame::call(frame::getattr(name, "lower").get());
     const char* s = PyUnicode_AsUTF8(lower.get());
     if (!s) throw frame::PyErrorSet{};
@@ -70,7 +74,11 @@ struct Vectors {
 
 std::string shape_text(PyArrayObject* a) {
     std::string s = "(";
-    for (int i = 0; i < PyArray_NDIM(a); ++i) s += (i ? ", " : "") + std::to_string(PyArray_DIM(a, i));
+    char number[32];
+    for (int i = 0; i < PyArray_NDIM(a); ++i) {
+        PyOS_snprintf(number, sizeof number, "%s%zd", i ? ", " : "", Py_ssize_t(PyArray_DIM(a, i)));
+        s += number;
+    }
     return s + (PyArray_NDIM(a) == 1 ? ",)" : ")");
 }
 
@@ -90,14 +98,19 @@ Vectors vectors(PyObject* obj, const char* name) {
 /// A scalar or a 1-D array of numbers (a station coordinate, an EOP value).
 struct Values {
     Ref array;
-    const double* data = nullptr;
+    const double* data = nullptr;  // the array's elements; unused for a Python number
+    double number = 0.0;
     Py_ssize_t size = 1;
     bool scalar = true;
-    double operator[](Py_ssize_t i) const noexcept { return data[size == 1 ? 0 : i]; }
+    double operator[](Py_ssize_t i) const noexcept { return array ? data[size == 1 ? 0 : i] : number; }
 };
 
 Values values(PyObject* obj, const char* name) {
     Values v;
+    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj)) {  // one number: no array needed
+        v.number = frame::to_double(obj);
+        return v;
+    }
     v.array = as_doubles(obj, 0, 0);
     PyArrayObject* a = arr(v.array);
     if (PyArray_NDIM(a) > 1)
@@ -162,8 +175,60 @@ std::array<Values, 3> eop_parts(PyObject* eop, Py_ssize_t n) {
     return out;
 }
 
-/// TT and UT1 dates and polar motion of every epoch of `t` (anything Time accepts). UT1 is the
-/// Time's own `.ut1` with the loaded EOP, or UTC + dut1 with an explicit `eop`.
+/// Start of 1972, when TAI-UTC became a whole number of seconds, as a UTC Julian date.
+constexpr double utc_1972 = 2441317.5;
+constexpr double utc_1960 = 2436934.5;
+
+/// The Julian date of 0h of the UTC day holding utc1 + utc2, summed so that no epoch within a
+/// rounding step of midnight lands on the wrong day.
+inline double day_start(double utc1, double utc2) noexcept {
+    const double k1 = std::floor(utc1), k2 = std::floor(utc2);
+    const double frac = (utc1 - k1) + (utc2 - k2);
+    return (k1 + k2) + (std::floor(frac - 0.5) + 0.5);
+}
+
+/// TAI-UTC (s) at 0h of each epoch's UTC day, the offset ERFA's eraUtcut1 turns UT1-UTC into
+/// UT1-TAI with. `d` holds each epoch's own TAI-UTC read off the Time's two-part dates. From
+/// 1972 it is a whole number of seconds, except on a day that ends with a leap second, where
+/// the stretched UTC day makes it creep up by up to one second: the day's value is the whole
+/// second below. From 1960 to 1972 UTC drifted against TAI and stepped by fractions of a
+/// second, so those days' starts (and that of the last day of 1959, which ERFA stretches to
+/// reach 1960's offset) are converted by the Time type itself. Before that TAI-UTC is zero.
+std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> d) {
+    std::vector<Py_ssize_t> early;
+    const Py_ssize_t n = Py_ssize_t(d.size());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const double jd = utc[2 * i] + utc[2 * i + 1];
+        if (jd >= utc_1972) d[std::size_t(i)] = std::floor(d[std::size_t(i)] + 1e-6);
+        else if (jd >= utc_1960 - 1.0) early.push_back(i);  // 1959-12-31 is stretched into 1960's offset
+    }
+    if (early.empty()) return d;
+    npy_intp dims[2] = {npy_intp(early.size()), 2};
+    Ref starts = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    double* p = static_cast<double*>(PyArray_DATA(arr(starts)));
+    for (std::size_t k = 0; k < early.size(); ++k) {
+        p[2 * k] = day_start(utc[2 * early[k]], utc[2 * early[k] + 1]);
+        p[2 * k + 1] = 0.0;
+    }
+    Ref from_jd12 = frame::getattr(reinterpret_cast<PyObject*>(time_type), "from_jd12");
+    Ref scale = frame::str("utc");
+    PyObject* argv[] = {nullptr, starts.get(), scale.get()};
+    Ref kw = Ref::steal(Py_BuildValue("(s)", "scale"));
+    Ref days = Ref::steal(PyObject_Vectorcall(from_jd12.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.get()));
+    Ref tai = jd12(days.get(), "tai");
+    if (PyArray_DIM(arr(tai), 0) != npy_intp(early.size()))
+        frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
+    const double* q = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    for (std::size_t k = 0; k < early.size(); ++k)
+        d[std::size_t(early[k])] = ((q[2 * k] - p[2 * k]) + q[2 * k + 1]) * kf::seconds_per_day;
+    return d;
+}
+
+/// TT and UT1 dates and polar motion of every epoch of `t` (anything Time accepts). dut1 and
+/// polar motion are the loaded EOP (kelvara.time.iers.eop) or the explicit `eop`. UT1 is
+/// TAI + dut1 - (TAI-UTC at 0h of the UTC day), as ERFA's eraUtcut1 forms it (and Time.ut1
+/// with it): UTC + dut1 on ordinary days, and right on a day that ends with a leap second,
+/// where adding dut1 to the UTC date would drift by up to a second.
 Epochs gather(PyObject* t_in, PyObject* eop) {
     Ref t = as_time(t_in);
     Epochs out;
@@ -171,66 +236,93 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
     out.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
     Ref tt = jd12(t.get(), "tt");
     const Py_ssize_t n = PyArray_DIM(arr(tt), 0);
-    Ref ut1;
     std::array<Values, 3> parts;
-    const bool loaded = !eop || eop == Py_None;
-    if (loaded) {
+    if (!eop || eop == Py_None) {
         Ref iers = frame::import("kelvara.time.iers");
         Ref fn = frame::getattr(iers.get(), "eop");
         Ref triple = frame::call(fn.get(), t.get());
         parts = eop_parts(triple.get(), n);
-        ut1 = jd12(t.get(), "ut1");
     } else {
         parts = eop_parts(eop, n);
-        ut1 = jd12(t.get(), "utc");
     }
-    if (PyArray_DIM(arr(ut1), 0) != n) frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
+    Ref tai = jd12(t.get(), "tai");
+    Ref utc = jd12(t.get(), "utc");
+    if (PyArray_DIM(arr(tai), 0) != n || PyArray_DIM(arr(utc), 0) != n)
+        frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
     const double* a = static_cast<const double*>(PyArray_DATA(arr(tt)));
-    const double* b = static_cast<const double*>(PyArray_DATA(arr(ut1)));
+    const double* b = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    const double* c = static_cast<const double*>(PyArray_DATA(arr(utc)));
+    std::vector<double> d(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        d[std::size_t(i)] = ((b[2 * i] - c[2 * i]) + (b[2 * i + 1] - c[2 * i + 1])) * kf::seconds_per_day;
+    const std::vector<double> dat = tai_utc_at_day_start(c, std::move(d));
     out.e.resize(std::size_t(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         Epoch& e = out.e[std::size_t(i)];
         e.tt1 = a[2 * i];
         e.tt2 = a[2 * i + 1];
         e.ut1a = b[2 * i];
-        e.ut1b = loaded ? b[2 * i + 1] : b[2 * i + 1] + parts[0][i] / kf::seconds_per_day;
+        e.ut1b = b[2 * i + 1] + (parts[0][i] - dat[std::size_t(i)]) / kf::seconds_per_day;
         e.xp = parts[1][i];
         e.yp = parts[2][i];
     }
     return out;
 }
 
+/// The epochs of `t` without their dates (zeros): only their number and scalar-ness count.
+Epochs shape_only(PyObject* t_in) {
+    Ref t = as_time(t_in);
+    Ref size = frame::getattr(t.get(), "size");
+    const Py_ssize_t n = PyLong_AsSsize_t(size.get());
+    if (n == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+    if (n < 0) frame::raise(PyExc_ValueError, "Time.size must not be negative");
+    Ref isscalar = frame::getattr(t.get(), "isscalar");
+    Epochs ep;
+    ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+    ep.e.resize(std::size_t(n));
+    return ep;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Orientation of every epoch.
 
 /// Where each epoch's X, Y, s come from: a grid chunk, or the full series (nullptr). Epochs in
-/// chunks already built read them; a chunk not yet built is built when this call has at least
-/// as many epochs in it as it has nodes, so that sparse epochs never pay for a grid.
+/// chunks already built read them; a chunk not yet built is built once the epochs met in it,
+/// over this call and earlier ones, reach its node count (37), so that sparse epochs never pay
+/// for a grid while dense ones, in one call or one at a time, soon read it.
 std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
     std::vector<const kf::XysChunk*> chunks(ep.e.size(), nullptr);
     if (precise) return chunks;
     kf::XysGrid& g = kf::xys_grid();
-    std::unordered_map<std::int64_t, Py_ssize_t> wanted;
-    std::int64_t run_chunk = INT64_MIN;
-    Py_ssize_t run = 0;
-    auto flush = [&] { if (run) wanted[run_chunk] += run; run = 0; };
+    // (chunk, epochs) of every run of epochs in one unbuilt chunk, merged per chunk after sorting
+    std::vector<std::pair<std::int64_t, Py_ssize_t>> runs;
     for (std::size_t i = 0; i < ep.e.size(); ++i) {
         const kf::GridPoint p = kf::grid_point(ep.e[i].tt1, ep.e[i].tt2);
         chunks[i] = g.find(p.chunk);
         if (chunks[i] || !kf::XysGrid::covers(p.chunk)) continue;
-        if (p.chunk != run_chunk) { flush(); run_chunk = p.chunk; }
-        ++run;
+        if (runs.empty() || runs.back().first != p.chunk) runs.emplace_back(p.chunk, 0);
+        ++runs.back().second;
     }
-    flush();
+    std::sort(runs.begin(), runs.end());
     std::vector<std::int64_t> build;
-    for (auto& [c, count] : wanted)
-        if (count >= kf::grid::nodes) build.push_back(c);
+    for (std::size_t i = 0; i < runs.size();) {
+        std::size_t j = i;
+        Py_ssize_t count = 0;
+        for (; j < runs.size() && runs[j].first == runs[i].first; ++j) count += runs[j].second;
+        if (kf::XysGrid::demand(runs[i].first, count)) build.push_back(runs[i].first);
+        i = j;
+    }
     if (build.empty()) return chunks;
-    {
-        frame::Unlocked nogil;
-        frame::threads::parallel_for(Py_ssize_t(build.size()), 1, [&](Py_ssize_t b, Py_ssize_t e) {
-            for (Py_ssize_t k = b; k < e; ++k) g.build(build[std::size_t(k)]);
-        });
+    // a chunk costs milliseconds: signals are looked at every 64 of them
+    for (std::size_t b = 0; b < build.size(); b += 64) {
+        const std::size_t e = std::min(build.size(), b + 64);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(Py_ssize_t(e - b), 1, [&](Py_ssize_t x, Py_ssize_t y) {
+                for (Py_ssize_t k = x; k < y; ++k) g.build(build[b + std::size_t(k)]);
+            });
+        }
+        if (e < build.size() && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
     }
     for (std::size_t i = 0; i < ep.e.size(); ++i)
         if (!chunks[i]) chunks[i] = g.find(kf::grid_point(ep.e[i].tt1, ep.e[i].tt2).chunk);
@@ -292,15 +384,22 @@ Path make_path(Frame src, Frame dst, const Epochs& ep, bool precise) {
     return p;
 }
 
-/// Run fn(begin, end) over [0, n): without the lock and over the pool for large n.
+/// Run fn(begin, end) over [0, n): without the lock and over the pool for large n, in blocks
+/// between which a pending Ctrl-C (or a signal handler's exception) ends the call.
 template <class F>
-void run_rows(Py_ssize_t n, F&& fn) {
+void run_rows(Py_ssize_t n, F&& fn, Py_ssize_t block = 65536) {
     if (n < unlocked_from) {
         fn(Py_ssize_t(0), n);
         return;
     }
-    frame::Unlocked nogil;
-    frame::threads::parallel_for(n, grain, fn);
+    for (Py_ssize_t b = 0; b < n; b += block) {
+        const Py_ssize_t e = std::min(n, b + block);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
+        }
+        if (e < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
+    }
 }
 
 Ref new_array(int nd, npy_intp* dims) { return Ref::steal(PyArray_SimpleNew(nd, dims, NPY_DOUBLE)); }
@@ -335,15 +434,8 @@ PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObjec
         Vectors r = vectors(r_obj, "r");
         std::optional<Vectors> v;
         if (v_obj && v_obj != Py_None) v = vectors(v_obj, "v");
-        Epochs ep = (src == dst) ? Epochs{} : gather(t_obj, eop);
-        if (src == dst) {  // no rotation, but the epochs still set the shape
-            Ref t = as_time(t_obj);
-            Ref size = frame::getattr(t.get(), "size");
-            Ref isscalar = frame::getattr(t.get(), "isscalar");
-            ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
-            if (PyErr_Occurred()) throw frame::PyErrorSet{};
-            ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
-        }
+        // no rotation between a frame and itself, but the epochs still set the shape
+        Epochs ep = (src == dst) ? shape_only(t_obj) : gather(t_obj, eop);
         Py_ssize_t k = broadcast(r.rows, ep.size(), "r", "t");
         if (v) k = broadcast(k, v->rows, "r and t", "v");
         const bool single = r.single && (!v || v->single) && ep.scalar;
@@ -371,7 +463,7 @@ PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObjec
                     path.apply(os, od, ri, vi, rp + 3 * i, vp ? vp + 3 * i : nullptr);
                 }
             }
-        });
+        }, precise ? 4096 : 65536);
         if (!v) return ro;
         return Ref::steal(PyTuple_Pack(2, ro.get(), vo.get()));
     });
@@ -409,7 +501,7 @@ PyObject* rotation(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject
                         mi[3 * row + col] = s;
                     }
             }
-        });
+        }, precise ? 4096 : 65536);
         return out;
     });
 }
@@ -432,17 +524,8 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
         PyObject* alt_obj, PyObject* eop, const SkyOptions& opt) {
     Values lat = values(lat_obj, "lat"), lon = values(lon_obj, "lon");
     Values alt = alt_obj ? values(alt_obj, "alt") : Values{};
-    double zero = 0.0;
-    if (!alt_obj) alt.data = &zero;
-    Epochs ep = (target == Target::vectors && src == Frame::itrf) ? Epochs{} : gather(t_obj, eop);
-    if (ep.e.empty() && target == Target::vectors && src == Frame::itrf) {
-        Ref t = as_time(t_obj);
-        Ref size = frame::getattr(t.get(), "size");
-        Ref isscalar = frame::getattr(t.get(), "isscalar");
-        ep.e.resize(std::size_t(PyLong_AsSsize_t(size.get())));
-        if (PyErr_Occurred()) throw frame::PyErrorSet{};
-        ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
-    }
+    // ITRF positions need no Earth orientation: the epochs only set the shape
+    Epochs ep = (target == Target::vectors && src == Frame::itrf) ? shape_only(t_obj) : gather(t_obj, eop);
     Py_ssize_t k = ep.size();
     if (r) k = broadcast(r->rows, k, "r", "t");
     k = broadcast(k, lat.size, "t", "lat");
@@ -459,27 +542,33 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
     run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
         kf::Orientation os, od;
         Py_ssize_t last = -1;
+        double p[3]{}, q[3]{}, sun[3]{};  // the body at epoch `last` (GCRF; the Sun already in ITRF)
         for (Py_ssize_t i = b; i < e; ++i) {
             const Py_ssize_t j = ne == 1 ? 0 : i;
-            if (body_frame != Frame::itrf && j != last) { path.orientations(j, os, od); last = j; }
+            if (body_frame != Frame::itrf && j != last) {
+                // one epoch seen from many stations: orientation and ephemeris once
+                path.orientations(j, os, od);
+                last = j;
+                if (target == Target::sun) {
+                    kelvara::ephemeris::sun_position(ep[j].tt1, ep[j].tt2, p);
+                    kf::to_itrf(os, p, sun);
+                } else if (target == Target::moon) {
+                    kelvara::ephemeris::moon_state(ep[j].tt1, ep[j].tt2, p, q);
+                }
+            }
             const double phi = lat[i] * angle, lam = lon[i] * angle;
             double rs[3], rb[3], d[3], out[3];
             kf::geodetic_to_itrf(phi, lam, alt[i], rs);
-            const Epoch* ej = body_frame == Frame::itrf ? nullptr : &ep[j];
             if (target == Target::sun) {
-                double p[3];
-                kelvara::ephemeris::sun_position(ej->tt1, ej->tt2, p);
-                kf::to_itrf(os, p, rb);
-                kf::topocentric(rb, rs, d);
+                kf::topocentric(sun, rs, d);
             } else if (target == Target::moon) {
                 // light time: the Moon where it was when the light left it, from its geocentric motion
-                double p[3], q[3];
-                kelvara::ephemeris::moon_state(ej->tt1, ej->tt2, p, q);
+                double retarded[3];
                 kf::to_itrf(os, p, rb);
                 const double tau = std::sqrt(((rb[0] - rs[0]) * (rb[0] - rs[0]) + (rb[1] - rs[1]) * (rb[1] - rs[1])) +
                                              (rb[2] - rs[2]) * (rb[2] - rs[2])) / kf::speed_of_light;
-                for (int c = 0; c < 3; ++c) p[c] -= q[c] * tau;
-                kf::to_itrf(os, p, rb);
+                for (int c = 0; c < 3; ++c) retarded[c] = p[c] - q[c] * tau;
+                kf::to_itrf(os, retarded, rb);
                 kf::topocentric(rb, rs, d);
             } else {
                 const double* ri = r->data + 3 * (r->rows == 1 ? 0 : i);
@@ -493,7 +582,7 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
             pe[i] = out[1] / angle;
             pr[i] = out[2];
         }
-    });
+    }, 8192);
     if (single && k == 1)
         return Ref::steal(Py_BuildValue("(ddd)", pa[0], pe[0], pr[0]));
     return Ref::steal(PyTuple_Pack(3, az.get(), el.get(), rg.get()));

@@ -33,7 +33,7 @@ v : array_like, shape (3,) or (N, 3), optional
     Velocities in ``src``, metres per second. The result then carries the Earth-rotation term.
 eop : (dut1, xp, yp), optional
     UT1-UTC in seconds and polar motion in radians, numbers or arrays of N values, in place
-    of the loaded Earth orientation data. UT1 is then UTC + dut1.
+    of the loaded Earth orientation data (UT1 from UTC and dut1 as ERFA's eraUtcut1 forms it).
 precise : bool, optional
     Evaluate the IAU 2006/2000A series at every epoch instead of reading X, Y, s from the
     6-hour grid (which stays within 0.01 microarcsecond of the series).

@@ -38,12 +38,36 @@ struct Orientation {
 /// TEME -> ITRF after the revised SGP4 theory (Vallado et al. 2006, AIAA 2006-6753): rotation by
 /// GMST 1982 of UT1 (two-part date ut1a + ut1b), then polar motion xp, yp (rad) with s' = 0.
 /// No equation-of-the-equinoxes terms: TEME's x axis is the mean equinox of date.
+/// The matrices are written out (R3(gmst), then Rx(-yp) Ry(-xp)): the same products as
+/// eraRz, eraPom00(xp, yp, 0) and eraRxr, bit for bit, without their sine of zero and the
+/// multiplications by zero.
 inline void teme_to_itrf(double ut1a, double ut1b, double xp, double yp, Orientation& o) noexcept {
-    const double gmst = eraGmst82(ut1a, ut1b);
-    eraIr(o.t);
-    eraRz(gmst, o.t);
-    eraPom00(xp, yp, 0.0, o.w);
-    eraRxr(o.w, o.t, o.m);
+    const double g = eraGmst82(ut1a, ut1b);
+    const double sg = std::sin(g), cg = std::cos(g);
+    const double sx = std::sin(xp), cx = std::cos(xp), sy = std::sin(yp), cy = std::cos(yp);
+    o.t[0][0] = cg;
+    o.t[0][1] = sg;
+    o.t[0][2] = 0.0;
+    o.t[1][0] = -sg;
+    o.t[1][1] = cg;
+    o.t[1][2] = 0.0;
+    o.t[2][0] = 0.0;
+    o.t[2][1] = 0.0;
+    o.t[2][2] = 1.0;
+    o.w[0][0] = cx;
+    o.w[0][1] = 0.0;
+    o.w[0][2] = sx;
+    o.w[1][0] = sy * sx;
+    o.w[1][1] = cy;
+    o.w[1][2] = -sy * cx;
+    o.w[2][0] = -cy * sx;
+    o.w[2][1] = sy;
+    o.w[2][2] = cy * cx;
+    for (int i = 0; i < 3; ++i) {
+        o.m[i][0] = o.w[i][0] * cg - o.w[i][1] * sg;
+        o.m[i][1] = o.w[i][0] * sg + o.w[i][1] * cg;
+        o.m[i][2] = o.w[i][2];
+    }
 }
 
 /// GCRF -> ITRF, IAU 2006/2000A CIO based, from the CIP coordinates X, Y and the CIO locator s
@@ -77,16 +101,16 @@ inline void gcrf_to_itrf_at(const double xys[3], double tt1, double tt2, double 
 // Measured against eraXys06a at 30000 epochs spread over 1900-2100: X and Y within 0.008 uas,
 // s within 3e-5 uas (a 6-hour cubic reaches 1.1 uas, a 12-hour quintic 0.5 uas). The grid is
 // built lazily in chunks of 8 days, each holding the nodes its interpolation needs (37 series
-// evaluations, about 3 ms), and kept for the life of the process: 1800-2200 at most, 18 MB
+// evaluations, about 3 ms), and kept for the life of the process: 1800-2200 at most, 16 MB
 // if every chunk is touched. Chunks outside that span are never built: those epochs take
-// the full series.
+// the full series. `demand` decides when a chunk is worth building.
 
 namespace grid {
 inline constexpr double step_days = 0.25;
 inline constexpr int per_chunk = 32;                 // intervals per chunk: 8 days
 inline constexpr int nodes = per_chunk + 5;          // nodes k0-2 .. k0+per_chunk+2
-inline constexpr std::int64_t first_chunk = -6848;   // J2000 - 6848 x 8 d: before 1800-01-01
-inline constexpr std::int64_t chunk_count = 2 * 6848;  // to after 2200-01-01
+inline constexpr std::int64_t first_chunk = -9132;     // J2000 - 9132 x 8 d: 1799-12-24
+inline constexpr std::int64_t chunk_count = 2 * 9132;  // to 2200-01-08
 }  // namespace grid
 
 /// One chunk: X, Y, s at the nodes k0-2 .. k0+per_chunk+2, k0 = chunk index x per_chunk.
@@ -145,6 +169,18 @@ public:
         return fresh;
     }
 
+    /// Record that `count` epochs in an unbuilt chunk were about to take the full series; true
+    /// once the chunk's epochs, summed over calls, reach its node count: building it then costs
+    /// no more than the series already paid, and epochs met one call at a time still end on
+    /// the grid.
+    static bool demand(std::int64_t chunk, std::int64_t count) noexcept {
+        if (!covers(chunk) || !ensure_slots()) return false;
+        auto* d = demand_holder().load(std::memory_order_acquire);
+        const std::int64_t before = d[chunk - grid::first_chunk].fetch_add(
+            std::int32_t(count < grid::nodes ? count : grid::nodes), std::memory_order_relaxed);
+        return before + count >= grid::nodes;
+    }
+
     /// X, Y, s at `p` from a built chunk.
     static void interpolate(const XysChunk& c, const GridPoint& p, double out[3]) noexcept {
         const double u = p.u;
@@ -173,12 +209,21 @@ public:
 private:
     static bool ensure_slots() noexcept {
         if (slots_holder().load(std::memory_order_acquire)) return true;
+        auto* counts = new (std::nothrow) std::atomic<std::int32_t>[grid::chunk_count];
+        if (!counts) return false;
+        for (std::int64_t i = 0; i < grid::chunk_count; ++i) counts[i].store(0, std::memory_order_relaxed);
+        std::atomic<std::int32_t>* no_counts = nullptr;
+        if (!demand_holder().compare_exchange_strong(no_counts, counts, std::memory_order_acq_rel)) delete[] counts;
         auto* fresh = new (std::nothrow) std::atomic<const XysChunk*>[grid::chunk_count];
         if (!fresh) return false;
         for (std::int64_t i = 0; i < grid::chunk_count; ++i) fresh[i].store(nullptr, std::memory_order_relaxed);
         std::atomic<const XysChunk*>* expected = nullptr;
         if (!slots_holder().compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) delete[] fresh;
         return true;
+    }
+    static std::atomic<std::atomic<std::int32_t>*>& demand_holder() noexcept {
+        static std::atomic<std::atomic<std::int32_t>*> h{nullptr};
+        return h;
     }
     static std::atomic<std::atomic<const XysChunk*>*>& slots_holder() noexcept {
         static std::atomic<std::atomic<const XysChunk*>*> h{nullptr};

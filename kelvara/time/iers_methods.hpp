@@ -50,7 +50,7 @@ inline PyObject* set_leap_seconds(PyObject*, PyObject* const* args, Py_ssize_t n
         if (e.failed()) raise_read_error(name, e);
         t.source = PyUnicode_AsUTF8(name);
         if (if_later) {
-            tt::Leap cur = tt::leap_in_force.load();
+            const tt::Leap& cur = tt::leap_in_force;
             if (cur && cur->expiry_mjd >= t.expiry_mjd) return Ref::borrow(Py_False);
         } else {
             tt::default_leap_consulted = true;  // a table the user loads is not replaced
@@ -83,15 +83,15 @@ inline PyObject* set_eop(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
         static const frame::Signature<3> sig{"_set_eop", {"data", "name", "linear"}, 3};
         auto [data, name, linear] = frame::parse(sig, args, nargsf, kwnames);
         if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
-        auto e = std::make_shared<iers::EopTable>();
-        iers::ReadError err = iers::read_finals(bytes_of(data), *e);
+        iers::EopTable e;
+        iers::ReadError err = iers::read_finals(bytes_of(data), e);
         if (err.failed()) raise_read_error(name, err);
-        e->linear = frame::check_status(PyObject_IsTrue(linear));
-        e->source = PyUnicode_AsUTF8(name);
+        e.linear = frame::check_status(PyObject_IsTrue(linear));
+        e.source = PyUnicode_AsUTF8(name);
         tt::Leap leap = tt::leap();
-        if (std::ptrdiff_t row = e->rebase(*leap))
+        if (std::ptrdiff_t row = e.rebase(*leap))
             frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
-        tt::eop_in_force.store(std::move(e));
+        tt::eop_in_force = tt::Eop::make(std::move(e));
         return Ref::borrow(Py_None);
     });
 }

@@ -8,6 +8,9 @@
 #include "time_doc.hpp"
 #include "time_input.hpp"
 #include "time_kernels.hpp"
+#include "time_object.hpp"
+#include "time_ops.hpp"
+#include "time_output.hpp"
 #include "time_tables.hpp"
 
 #include <structmember.h>
@@ -23,6 +26,7 @@ using frame::Ref;
 using kelvara::TimeObject;
 using namespace kelvara::timedoc;
 using namespace kelvara::timein;
+using namespace kelvara::timeobj;
 namespace tk = kelvara::timek;
 namespace tt = kelvara::timetables;
 namespace iers = kelvara::iers;
@@ -30,103 +34,6 @@ using tt::as_time;
 using tt::is_time;
 using tt::TimeType;
 
-PyArray_Descr* dt64ns_descr = nullptr;  // numpy.dtype("datetime64[ns]")
-constexpr Py_ssize_t chunk = 65536;     // epochs between two looks at pending signals
-
-// ---------------------------------------------------------------------------------------------
-// Allocation
-
-/// A new, unfilled Time of type `tp`: a scalar keeps its pair inline, N epochs own an (N, 2)
-/// float64 array that is made read-only once filled (see `seal`).
-Ref new_time(PyTypeObject* tp, tk::Scale scale, Py_ssize_t n, bool isscalar) {
-    Ref obj = Ref::steal(tp->tp_alloc(tp, 0));
-    TimeObject* t = as_time(obj.get());
-    t->scale = scale;
-    t->isscalar = isscalar;
-    t->size = isscalar ? 1 : n;
-    if (isscalar) {
-        t->data = t->pair;
-    } else {
-        npy_intp dims[2] = {n, 2};
-        t->jd12 = frame::check(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
-        t->data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(t->jd12)));
-    }
-    return obj;
-}
-
-/// The epochs of a Time are immutable: its array refuses writes from here on.
-void seal(PyObject* obj) {
-    TimeObject* t = as_time(obj);
-    if (t->jd12) PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(t->jd12), NPY_ARRAY_WRITEABLE);
-}
-
-void time_dealloc(PyObject* self) noexcept {
-    TimeObject* t = as_time(self);
-    PyTypeObject* tp = Py_TYPE(self);
-    if (t->weakreflist) PyObject_ClearWeakRefs(self);
-    Py_CLEAR(t->jd12);
-    Py_CLEAR(t->origin);
-    for (PyObject*& c : t->converted) Py_CLEAR(c);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Batch conversions, their warnings and errors
-
-/// Convert `n` pairs between scales (`in` and `out` may alias), looking at pending signals
-/// between chunks; warns once for a dubious UTC date and once past the EOP.
-void convert_pairs(tk::Scale from, tk::Scale to, const double* in, double* out, Py_ssize_t n) {
-    if (from == to) {
-        if (in != out) std::memcpy(out, in, sizeof(double) * 2 * size_t(n));
-        return;
-    }
-    tt::Tables tables;
-    tk::Chain chain(*tables.leap, from == tk::UT1 || to == tk::UT1 ? tables.need_eop() : nullptr);
-    tk::Status st;
-    for (Py_ssize_t i = 0; i < n && !st.failed(); i += chunk) {
-        if (i) frame::poll_signals(chunk - 1);
-        chain.convert(from, to, in, out, i, std::min(n, i + chunk), st);
-    }
-    if (st.failed()) {
-        if (st.code == tk::no_eop) {
-            tt::Date d = tt::utc_date(tables, from, in[2 * st.index], in[2 * st.index + 1]);
-            tt::raise_before_eop(*tables.eop, d.y, d.m, d.d);
-        }
-        Ref jd = frame::as_float(in[2 * st.index] + in[2 * st.index + 1]);
-        frame::raise(PyExc_ValueError, "cannot convert Julian date %R (%s) to %s: outside the range ERFA handles",
-                     jd.get(), tk::scale_names[from], tk::scale_names[to]);
-    }
-    if (st.dubious >= 0) {
-        tt::Date d = tt::utc_date(tables, to, out[2 * st.dubious], out[2 * st.dubious + 1]);
-        tt::warn_dubious(*tables.leap, d.y, d.m, d.d);
-    }
-    if (st.past_eop >= 0) {
-        tt::Date d = tt::utc_date(tables, to, out[2 * st.past_eop], out[2 * st.past_eop + 1]);
-        tt::warn_past_eop(*tables.eop, d.y, d.m, d.d);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Parsing of format and scale names
-
-tk::Scale parse_scale(PyObject* o) {
-    if (PyUnicode_Check(o)) {
-        for (int s = 0; s < tk::nscales; ++s)
-            if (PyUnicode_CompareWithASCIIString(o, tk::scale_names[s]) == 0) return tk::Scale(s);
-    }
-    frame::raise(PyExc_ValueError, "scale %R is not one of 'utc', 'tai', 'tt', 'tdb', 'ut1'", o);
-}
-
-Format parse_format(PyObject* o) {
-    if (!o || o == Py_None) return Format::none;
-    if (PyUnicode_Check(o)) {
-        if (PyUnicode_CompareWithASCIIString(o, "jd") == 0) return Format::jd;
-        if (PyUnicode_CompareWithASCIIString(o, "mjd") == 0) return Format::mjd;
-        if (PyUnicode_CompareWithASCIIString(o, "unix") == 0) return Format::unix;
-    }
-    frame::raise(PyExc_ValueError, "format %R is not one of 'jd', 'mjd', 'unix'", o);
-}
 
 /// Numbers with a format: a real scalar, or an array-like of reals (0-d or 1-d).
 Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale) {
@@ -160,63 +67,6 @@ Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale
         c.number(x[i], fmt, Item{nullptr, dbl.get(), i}, out + 2 * i);
     }
     c.finish();
-    return t;
-}
-
-/// A Time on another scale (or a new object on the same scale sharing the stored epochs).
-/// Converted epochs keep the epochs they came from (the first ones of a chain of conversions):
-/// they are converted from those, and a conversion back to their scale returns them as they
-/// were, so that round trips come home bit for bit and equal instants compare equal.
-Ref converted_copy(PyTypeObject* tp, TimeObject* src, tk::Scale scale) {
-    if (tk::Scale(src->scale) == scale) {
-        // The same epochs: a scalar copied, an array shared, the origin kept.
-        Ref t = src->isscalar ? new_time(tp, scale, 1, true) : Ref::steal(tp->tp_alloc(tp, 0));
-        TimeObject* d = as_time(t.get());
-        if (src->isscalar) {
-            d->pair[0] = src->pair[0];
-            d->pair[1] = src->pair[1];
-        } else {
-            d->scale = scale;
-            d->size = src->size;
-            d->jd12 = Py_NewRef(src->jd12);
-            d->data = src->data;
-        }
-        d->origin = Py_XNewRef(src->origin);
-        d->origin_scale = src->origin_scale;
-        d->origin_pair[0] = src->origin_pair[0];
-        d->origin_pair[1] = src->origin_pair[1];
-        return t;
-    }
-    const bool has_origin = src->origin_scale > 0;
-    const tk::Scale from = has_origin ? tk::Scale(src->origin_scale - 1) : tk::Scale(src->scale);
-    const double* from_data = !has_origin ? src->data
-                              : src->origin ? static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(src->origin)))
-                                            : src->origin_pair;
-    PyObject* from_array = has_origin ? src->origin : src->jd12;
-    if (from == scale && !src->isscalar) {
-        // Share the stored array of the epochs on that scale.
-        Ref t = Ref::steal(tp->tp_alloc(tp, 0));
-        TimeObject* d = as_time(t.get());
-        d->scale = scale;
-        d->isscalar = 0;
-        d->size = src->size;
-        d->jd12 = Py_NewRef(from_array);
-        d->data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(from_array)));
-        return t;
-    }
-    Ref t = new_time(tp, scale, src->size, src->isscalar);
-    TimeObject* d = as_time(t.get());
-    convert_pairs(from, scale, from_data, d->data, src->size);
-    if (from != scale) {
-        d->origin_scale = int(from) + 1;
-        if (src->isscalar) {
-            d->origin_pair[0] = from_data[0];
-            d->origin_pair[1] = from_data[1];
-        } else {
-            d->origin = Py_NewRef(from_array);
-        }
-    }
-    seal(t.get());
     return t;
 }
 
@@ -264,6 +114,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
             convert_str_array(c, a, out);
         } else if (kind == 'O') {
             for (Py_ssize_t i = 0; i < n; ++i) {
+                frame::poll_signals(i);
                 Ref item = Ref::steal(scalar ? PyArray_GETITEM(a, static_cast<char*>(PyArray_DATA(a)))
                                              : PySequence_GetItem(value, i));
                 convert_item(c, item.get(), out + 2 * i);
@@ -285,6 +136,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         t = new_time(tp, scale, n, false);
         double* out = as_time(t.get())->data;
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i);
             if (PyList_Check(items[i]) || PyTuple_Check(items[i]) || PyArray_Check(items[i]))
                 frame::raise(PyExc_ValueError, "Time values must be one-dimensional, got the element %R", items[i]);
             convert_item(c, items[i], out + 2 * i);
@@ -324,44 +176,10 @@ PyObject* time_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) noexcept 
 // may define their own and call up.
 int time_init(PyObject*, PyObject*, PyObject*) noexcept { return 0; }
 
-/// The epochs on `scale`, memoised on the object (Time is immutable). Instances with a dict
-/// are not memoised: the memo is invisible to the garbage collector, and a dict could make it
-/// part of a cycle.
-Ref on_scale(PyObject* self, tk::Scale scale) {
-    TimeObject* t = as_time(self);
-    if (t->scale == scale || Py_TYPE(self)->tp_dictoffset) return converted_copy(Py_TYPE(self), t, scale);
-    if (!t->converted[scale]) t->converted[scale] = converted_copy(Py_TYPE(self), t, scale).release();
-    return Ref::borrow(t->converted[scale]);
-}
-
 template <int S>
 PyObject* get_scale_view(PyObject* self, void*) noexcept {
     static frame::Site site{tk::scale_names[S], nullptr};
     return frame::guarded(site, [&]() -> Ref { return on_scale(self, tk::Scale(S)); });
-}
-
-/// A read-only 1-D view of one column of the stored (N, 2) array.
-Ref column(TimeObject* t, int col) {
-    npy_intp dims[1] = {t->size};
-    npy_intp strides[1] = {2 * sizeof(double)};
-    Ref arr = Ref::steal(PyArray_New(&PyArray_Type, 1, dims, NPY_DOUBLE, strides, t->data + col, sizeof(double),
-                                     NPY_ARRAY_ALIGNED, nullptr));
-    frame::check_status(PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(arr.get()), Py_NewRef(t->jd12)));
-    return arr;
-}
-
-/// Elementwise f(jd1, jd2) as a float or a new float64 array.
-template <class F>
-Ref map_pairs(TimeObject* t, F f) {
-    if (t->isscalar) return frame::as_float(f(t->data[0], t->data[1]));
-    npy_intp dims[1] = {t->size};
-    Ref arr = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
-    double* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr.get())));
-    for (Py_ssize_t i = 0; i < t->size; ++i) {
-        frame::poll_signals(i);
-        out[i] = f(t->data[2 * i], t->data[2 * i + 1]);
-    }
-    return arr;
 }
 
 #define GETTER(NAME, ...)                                                         \
@@ -389,152 +207,6 @@ GETTER(jd12, {
     }
     return Ref::steal(PyArray_View(reinterpret_cast<PyArrayObject*>(t->jd12), nullptr, nullptr));
 })
-
-// ---------------------------------------------------------------------------------------------
-// Calendar read-outs
-
-/// Calendar fields of a Time's epochs on its own scale, rounded to `ndp` decimals of the
-/// second; raises for an epoch the calendar cannot show; one warning per call.
-struct Calendars {
-    struct Fields {
-        int y, m, d, hmsf[4];
-    };
-
-    TimeObject* t;
-    tt::Tables tables;
-    tk::CalendarOut out;
-    tt::FirstDate dubious;
-
-    explicit Calendars(TimeObject* tm) : t(tm), out(tk::Scale(tm->scale), *tables.leap) {}
-
-    Fields at(Py_ssize_t i, int ndp) {
-        Fields c;
-        double d1 = t->data[2 * i], d2 = t->data[2 * i + 1];
-        int js = out(ndp, d1, d2, c.y, c.m, c.d, c.hmsf);
-        if (js < 0) {
-            Ref jd = frame::as_float(d1 + d2);
-            frame::raise(PyExc_ValueError, "Julian date %R is outside the calendar ERFA handles", jd.get());
-        }
-        if (js & tk::dubious_bit) dubious.note(c.y, c.m, c.d);
-        return c;
-    }
-
-    Ref iso(Py_ssize_t i) {
-        Fields c = at(i, 6);
-        char text[tk::iso_capacity];
-        tk::format_iso(c.y, c.m, c.d, c.hmsf, text);
-        return frame::str(text);
-    }
-
-    void finish() {
-        if (dubious.set) tt::warn_dubious(*tables.leap, dubious.y, dubious.m, dubious.d);
-    }
-};
-
-Ref iso_of(TimeObject* t) {
-    Calendars cal(t);
-    Ref out;
-    if (t->isscalar) {
-        out = cal.iso(0);
-    } else {
-        constexpr std::size_t W = tk::iso_capacity;
-        std::vector<char> text(std::size_t(t->size) * W);
-        std::size_t width = 1;
-        for (Py_ssize_t i = 0; i < t->size; ++i) {
-            frame::poll_signals(i);
-            Calendars::Fields c = cal.at(i, 6);
-            int len = tk::format_iso(c.y, c.m, c.d, c.hmsf, &text[std::size_t(i) * W]);
-            width = std::max(width, std::size_t(len));
-        }
-        Ref numpy = frame::import("numpy");
-        Ref spec = Ref::steal(PyUnicode_FromFormat("<U%zu", width));
-        Ref descr = frame::call(frame::getattr(numpy.get(), "dtype").get(), spec.get());
-        npy_intp dims[1] = {t->size};
-        out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, reinterpret_cast<PyArray_Descr*>(descr.release()), 1, dims,
-                                              nullptr, nullptr, 0, nullptr));
-        auto* u = static_cast<uint32_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-        std::memset(u, 0, std::size_t(t->size) * width * 4);
-        for (Py_ssize_t i = 0; i < t->size; ++i) {
-            const char* s = &text[std::size_t(i) * W];
-            for (std::size_t k = 0; k < width && s[k]; ++k) u[std::size_t(i) * width + k] = uint32_t(s[k]);
-        }
-    }
-    cal.finish();
-    return out;
-}
-
-Ref datetime_scalar(Calendars& cal, Py_ssize_t i) {
-    Calendars::Fields c = cal.at(i, 6);
-    if (c.hmsf[2] >= 60)
-        frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime cannot hold", cal.iso(i).get());
-    return Ref::steal(PyDateTime_FromDateAndTime(c.y, c.m, c.d, c.hmsf[0], c.hmsf[1], c.hmsf[2], c.hmsf[3]));
-}
-
-Ref datetime_of(TimeObject* t) {
-    Calendars cal(t);
-    Ref out;
-    if (t->isscalar) {
-        out = datetime_scalar(cal, 0);
-    } else {
-        npy_intp dims[1] = {t->size};
-        out = Ref::steal(PyArray_SimpleNew(1, dims, NPY_OBJECT));
-        auto** slots = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-        for (Py_ssize_t i = 0; i < t->size; ++i) {
-            frame::poll_signals(i);
-            Ref dt = datetime_scalar(cal, i);
-            Py_XSETREF(slots[i], dt.release());
-        }
-    }
-    cal.finish();
-    return out;
-}
-
-/// numpy.datetime64 in nanoseconds (NumPy counts no leap seconds; a leap second is refused).
-Ref datetime64_of(TimeObject* t) {
-    Calendars cal(t);
-    npy_intp dims[1] = {t->size};
-    Py_INCREF(dt64ns_descr);
-    Ref out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, dt64ns_descr, t->isscalar ? 0 : 1, dims, nullptr, nullptr,
-                                              0, nullptr));
-    auto* v = static_cast<int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-    for (Py_ssize_t i = 0; i < t->size; ++i) {
-        frame::poll_signals(i);
-        Calendars::Fields c = cal.at(i, 9);
-        if (c.hmsf[2] >= 60)
-            frame::raise(PyExc_ValueError, "Time %U falls in a leap second, which datetime64 cannot hold", cal.iso(i).get());
-        int64_t days = tk::days_from_civil(c.y, unsigned(c.m), unsigned(c.d));
-        int64_t sod = (int64_t(c.hmsf[0]) * 60 + c.hmsf[1]) * 60 + c.hmsf[2];
-        int64_t ns;
-        if (__builtin_mul_overflow(days * 86400 + sod, int64_t(1000000000), &ns) ||
-            __builtin_add_overflow(ns, int64_t(c.hmsf[3]), &ns) || ns == NPY_DATETIME_NAT)
-            frame::raise(PyExc_ValueError, "Time %U is outside the range of datetime64[ns]", cal.iso(i).get());
-        v[i] = ns;
-    }
-    cal.finish();
-    return t->isscalar ? Ref::steal(PyArray_Return(reinterpret_cast<PyArrayObject*>(out.release()))) : out;
-}
-
-/// Seconds since 1970-01-01 UTC, leap seconds not counted: the inverse of format='unix'. A time
-/// inside a leap second reads as the start of the next day plus its part of the second.
-Ref unix_of(PyObject* self) {
-    Ref utc = on_scale(self, tk::UTC);
-    TimeObject* u = as_time(utc.get());
-    tt::Tables tables;
-    int y = INT32_MIN, m = 0, d = 0;
-    double day_len = ERFA_DAYSEC, days = 0.0;
-    return map_pairs(u, [&](double d1, double d2) {
-        int iy, im, id;
-        double fd;
-        if (eraJd2cal(d1, d2, &iy, &im, &id, &fd)) return std::nan("");
-        if (!(iy == y && im == m && id == d)) {
-            iers::DayStep step = iers::day_step(*tables.leap, iy, im, id);
-            day_len = ERFA_DAYSEC + (step.status < 0 ? 0.0 : step.calendar_leap());
-            days = double(tk::days_from_civil(iy, unsigned(im), unsigned(id)));
-            y = iy; m = im; d = id;
-        }
-        return days * ERFA_DAYSEC + fd * day_len;
-    });
-}
 
 GETTER(iso, return iso_of(t);)
 GETTER(datetime, return datetime_of(t);)
@@ -609,7 +281,10 @@ PyObject* time_iter(PyObject* self) noexcept {
         TimeObject* t = as_time(self);
         if (t->isscalar) frame::raise(PyExc_TypeError, "iteration over a scalar Time");
         Ref list = Ref::steal(PyList_New(t->size));
-        for (Py_ssize_t i = 0; i < t->size; ++i) PyList_SET_ITEM(list.get(), i, item_at(self, i).release());
+        for (Py_ssize_t i = 0; i < t->size; ++i) {
+            frame::poll_signals(i);
+            PyList_SET_ITEM(list.get(), i, item_at(self, i).release());
+        }
         return Ref::steal(PyObject_GetIter(list.get()));
     });
 }
@@ -661,184 +336,6 @@ PyObject* time_str(PyObject* self) noexcept {
     return frame::guarded(site, [&]() -> Ref {
         Ref iso = iso_of(as_time(self));
         return as_time(self)->isscalar ? iso : Ref::steal(PyObject_Str(iso.get()));
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
-// Differences, comparisons and offsets
-
-/// Two Time operands on one uniform scale: their own when they share TAI, TT or TDB, else TAI
-/// (UTC days that hold a leap second are longer, so UTC Julian dates cannot be subtracted).
-std::pair<Ref, Ref> common_scale(PyObject* a, PyObject* b) {
-    int sa = as_time(a)->scale, sb = as_time(b)->scale;
-    if (sa == sb && sa != tk::UTC) return {Ref::borrow(a), Ref::borrow(b)};
-    return {on_scale(a, tk::TAI), on_scale(b, tk::TAI)};
-}
-
-/// Size of the result of an elementwise operation on sizes na and nb (1 broadcasts).
-Py_ssize_t broadcast(Py_ssize_t na, bool sa, Py_ssize_t nb, bool sb, bool& scalar) {
-    scalar = sa && sb;
-    if (na == nb || nb == 1) return na;
-    if (na == 1) return nb;
-    frame::raise(PyExc_ValueError, "cannot combine %zd epochs with %zd", na, nb);
-}
-
-/// (a - b) in days for each element, on a common uniform scale.
-template <class F>
-Ref elementwise_diff(PyObject* a, PyObject* b, F emit) {
-    auto [ua, ub] = common_scale(a, b);
-    TimeObject* ta = as_time(ua.get());
-    TimeObject* tb = as_time(ub.get());
-    bool scalar;
-    Py_ssize_t n = broadcast(ta->size, ta->isscalar, tb->size, tb->isscalar, scalar);
-    const Py_ssize_t ia = ta->size == 1 ? 0 : 1, ib = tb->size == 1 ? 0 : 1;
-    return emit(n, scalar, [&](Py_ssize_t i) {
-        const double* p = ta->data + 2 * i * ia;
-        const double* q = tb->data + 2 * i * ib;
-        return (p[0] - q[0]) + (p[1] - q[1]);
-    });
-}
-
-PyObject* time_richcompare(PyObject* a, PyObject* b, int op) noexcept {
-    static frame::Site site{"__richcmp__", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        if (!is_time(a) || !is_time(b)) return Ref::borrow(Py_NotImplemented);
-        return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
-            auto test = [op](double d) {
-                switch (op) {
-                case Py_LT: return d < 0;
-                case Py_LE: return d <= 0;
-                case Py_EQ: return d == 0;
-                case Py_NE: return !(d == 0);
-                case Py_GT: return d > 0;
-                default: return d >= 0;
-                }
-            };
-            if (scalar) return Ref::borrow(test(diff(0)) ? Py_True : Py_False);
-            npy_intp dims[1] = {n};
-            Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_BOOL, 0));
-            auto* v = static_cast<npy_bool*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-            for (Py_ssize_t i = 0; i < n; ++i) v[i] = test(diff(i));
-            return out;
-        });
-    });
-}
-
-/// Seconds from a number, a timedelta, a numpy.timedelta64 or an array-like of them; an empty
-/// Ref when the operand is of no such kind (the operator then returns NotImplemented).
-struct Offsets {
-    std::vector<double> seconds;
-    bool scalar = true;
-};
-
-double timedelta64_seconds(int64_t v, tk::Unit unit, int64_t mult, PyObject* item) {
-    static constexpr double per_unit[] = {0, 0, 604800.0, 86400.0, 3600.0, 60.0, 1.0, 1e-3, 1e-6, 1e-9,
-                                          1e-12, 1e-15, 1e-18};
-    int u = int(unit);
-    if (v == NPY_DATETIME_NAT || unit == tk::Unit::Y || unit == tk::Unit::M || u > int(tk::Unit::as))
-        frame::raise(PyExc_ValueError, "time offset %R has no fixed length in seconds", item);
-    // Sub-second units divide, so that e.g. 1 ms is the double nearest to 0.001 s.
-    double count = double(v) * double(mult);
-    return per_unit[u] >= 1.0 ? count * per_unit[u] : count / std::round(1.0 / per_unit[u]);
-}
-
-bool offsets_from(PyObject* o, Offsets& out) {
-    if (is_real_number(o)) {
-        out.seconds.push_back(frame::to_double(o));
-        return true;
-    }
-    if (PyDelta_Check(o)) {
-        long long us = (long long)PyDateTime_DELTA_GET_DAYS(o) * 86400000000LL +
-                       (long long)PyDateTime_DELTA_GET_SECONDS(o) * 1000000LL + PyDateTime_DELTA_GET_MICROSECONDS(o);
-        out.seconds.push_back(double(us) / 1e6);
-        return true;
-    }
-    if (!(PyArray_Check(o) || PyList_Check(o) || PyTuple_Check(o) || PyArray_IsScalar(o, Timedelta))) return false;
-    Ref arr = Ref::steal(PyArray_FromAny(o, nullptr, 0, 0, 0, nullptr));
-    auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
-    char kind = PyArray_DESCR(a)->kind;
-    if (PyArray_NDIM(a) > 1) frame::raise(PyExc_ValueError, "time offsets %R must be a scalar or one-dimensional", o);
-    out.scalar = PyArray_NDIM(a) == 0;
-    Py_ssize_t n = out.scalar ? 1 : PyArray_DIM(a, 0);
-    out.seconds.resize(size_t(n));
-    if (kind == 'm') {
-        Ref native = Ref::steal(PyArray_CheckFromAny(arr.get(), nullptr, 0, 0, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_NOTSWAPPED, nullptr));
-        auto* na = reinterpret_cast<PyArrayObject*>(native.get());
-        auto [unit, mult] = datetime_unit(PyArray_DESCR(na));
-        const auto* v = static_cast<const int64_t*>(PyArray_DATA(na));
-        for (Py_ssize_t i = 0; i < n; ++i) out.seconds[size_t(i)] = timedelta64_seconds(v[i], unit, mult, o);
-        return true;
-    }
-    if (kind != 'i' && kind != 'u' && kind != 'f') {
-        if (kind == 'O') {
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                Ref item = Ref::steal(out.scalar ? PyArray_GETITEM(a, static_cast<char*>(PyArray_DATA(a)))
-                                                 : PySequence_GetItem(arr.get(), i));
-                Offsets one;
-                if (!offsets_from(item.get(), one) || !one.scalar)
-                    frame::raise(PyExc_TypeError, "time offset %R is not a number of seconds or a timedelta", item.get());
-                out.seconds[size_t(i)] = one.seconds[0];
-            }
-            return true;
-        }
-        return false;
-    }
-    Ref dbl = Ref::steal(PyArray_FROM_OTF(arr.get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
-    std::memcpy(out.seconds.data(), PyArray_DATA(reinterpret_cast<PyArrayObject*>(dbl.get())), sizeof(double) * size_t(n));
-    return true;
-}
-
-/// self + seconds: on TAI for a UTC time (so that leap seconds count), on the own scale otherwise.
-Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
-    TimeObject* t = as_time(self);
-    tk::Scale scale = tk::Scale(t->scale);
-    bool scalar;
-    Py_ssize_t nt = t->size, no = Py_ssize_t(off.seconds.size());
-    Py_ssize_t n = broadcast(nt, t->isscalar, no, off.scalar, scalar);
-    Ref base = scale == tk::UTC ? on_scale(self, tk::TAI) : Ref::borrow(self);
-    const double* src = as_time(base.get())->data;
-    Ref r = new_time(Py_TYPE(self), scale, n, scalar);
-    double* out = as_time(r.get())->data;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const double* p = src + 2 * (nt == 1 ? 0 : i);
-        double dt = sign * off.seconds[size_t(no == 1 ? 0 : i)];
-        if (!std::isfinite(dt)) frame::raise(PyExc_ValueError, "time offset %R is not finite", frame::as_float(dt).get());
-        out[2 * i] = p[0];
-        out[2 * i + 1] = p[1] + dt / ERFA_DAYSEC;
-    }
-    if (scale == tk::UTC) convert_pairs(tk::TAI, tk::UTC, out, out, n);
-    seal(r.get());
-    return r;
-}
-
-PyObject* time_add(PyObject* a, PyObject* b) noexcept {
-    static frame::Site site{"__add__", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        bool ta = is_time(a), tb = is_time(b);
-        if (ta == tb) return Ref::borrow(Py_NotImplemented);
-        Offsets off;
-        if (!offsets_from(ta ? b : a, off)) return Ref::borrow(Py_NotImplemented);
-        return add_seconds(ta ? a : b, off, 1.0);
-    });
-}
-
-PyObject* time_subtract(PyObject* a, PyObject* b) noexcept {
-    static frame::Site site{"__sub__", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        if (!is_time(a)) return Ref::borrow(Py_NotImplemented);
-        if (is_time(b)) {
-            return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
-                if (scalar) return frame::as_float(diff(0) * ERFA_DAYSEC);
-                npy_intp dims[1] = {n};
-                Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
-                auto* v = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-                for (Py_ssize_t i = 0; i < n; ++i) v[i] = diff(i) * ERFA_DAYSEC;
-                return out;
-            });
-        }
-        Offsets off;
-        if (!offsets_from(b, off)) return Ref::borrow(Py_NotImplemented);
-        return add_seconds(a, off, -1.0);
     });
 }
 

@@ -8,7 +8,7 @@ namespace kelvara::timedoc {
 constexpr const char* doc_Time = R"doc(Time(value, format=None, scale=None)
 --
 
-Epochs as two-part Julian dates on the UTC, TAI, TT or TDB scale.
+Epochs as two-part Julian dates on the UTC, TAI, TT, TDB or UT1 scale.
 
 A Time holds one epoch (a scalar) or a one-dimensional array of N epochs. Offsets
 (``t + seconds``) and differences (``t2 - t1``, in seconds) count elapsed SI seconds: UTC
@@ -23,7 +23,7 @@ value : str, datetime.datetime, datetime.date, numpy.datetime64, Time, float, or
 format : {None, 'jd', 'mjd', 'unix'}, optional
     How real numbers are read: Julian date, modified Julian date, or seconds since
     1970-01-01 UTC.
-scale : {None, 'utc', 'tai', 'tt', 'tdb'}, optional
+scale : {None, 'utc', 'tai', 'tt', 'tdb', 'ut1'}, optional
     Time scale of the epochs (default 'utc'); a Time is converted to it when given.
 
 Raises
@@ -36,7 +36,8 @@ TypeError
 Warns
 -----
 ErfaDubiousYearWarning
-    A UTC epoch before 1960 or beyond the leap-second table.
+    A UTC epoch before 1960 or after the expiry of the leap-second table in force
+    (kelvara.time.iers.leap_seconds_expire()).
 
 Examples
 --------
@@ -82,7 +83,7 @@ Parameters
 ----------
 jd12 : array_like of float, shape (N, 2) or (2,)
     Row i holds the two parts of epoch i; a (2,) array gives a scalar epoch.
-scale : {None, 'utc', 'tai', 'tt', 'tdb'}, optional
+scale : {None, 'utc', 'tai', 'tt', 'tdb', 'ut1'}, optional
     Time scale of the dates (default 'utc').
 
 Returns
@@ -118,7 +119,7 @@ Examples
 array([ True,  True])
 )doc";
 
-constexpr const char* doc_scale = R"doc(Time scale of the epochs: 'utc', 'tai', 'tt' or 'tdb'.
+constexpr const char* doc_scale = R"doc(Time scale of the epochs: 'utc', 'tai', 'tt', 'tdb' or 'ut1'.
 
 Examples
 --------
@@ -265,9 +266,11 @@ Examples
 Time('2024-03-20T03:07:09.185587', scale='tdb')
 )doc";
 
-constexpr const char* doc_ErfaDubiousYearWarning = R"doc(ERFA flagged a date as dubious: UTC before 1960, or later than its leap-second table can vouch for.
+constexpr const char* doc_ErfaDubiousYearWarning = R"doc(A UTC date is dubious: before 1960, or after the expiry of the leap-second table in force.
 
-Such epochs are still converted, with the leap-second count ERFA extrapolates.
+Such epochs are still converted, with TAI-UTC taken as 0 s before 1960 and as its last known
+value after the expiry. Update the table with ``pip install -U astropy-iers-data`` or
+``kelvara.time.iers.load_leap_seconds(path)``.
 
 Examples
 --------
@@ -299,11 +302,10 @@ ValueError
 Examples
 --------
 >>> from kelvara.time.time import Time
->>> t = Time("2024-03-20T03:06:00").ut1
->>> t.scale, round(t - Time("2024-03-20T03:06:00", scale="ut1"), 3)
-('ut1', 0.0)
+>>> Time("2024-03-20T03:06:00").ut1
+Time('2024-03-20T03:05:59.990808', scale='ut1')
 >>> Time("2024-03-20T03:06:00", scale="ut1").utc
-Time('2024-03-20T03:05:59.992...', scale='utc')
+Time('2024-03-20T03:06:00.009192', scale='utc')
 )doc";
 
 constexpr const char* doc_unix = R"doc(Seconds since 1970-01-01T00:00:00 UTC, leap seconds not counted (as POSIX clocks
@@ -329,8 +331,8 @@ Examples
 >>> from kelvara.time.time import EopRangeWarning, Time
 >>> with warnings.catch_warnings(record=True) as caught:
 ...     warnings.simplefilter("always")
-...     t = Time("2090-01-01").ut1
->>> caught[0].category is EopRangeWarning
+...     t = Time("2050-01-01", scale="tt").ut1
+>>> EopRangeWarning in [w.category for w in caught]
 True
 )doc";
 

@@ -106,7 +106,7 @@ struct Converter {
         case tk::IsoError::none: break;
         case tk::IsoError::syntax:
             frame::raise(PyExc_ValueError,
-                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z|+hh:mm])", named.get());
+                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])", named.get());
         case tk::IsoError::month: frame::raise(PyExc_ValueError, "Time string %R has a month out of range", named.get());
         case tk::IsoError::day: frame::raise(PyExc_ValueError, "Time string %R has a day out of range", named.get());
         case tk::IsoError::hour: frame::raise(PyExc_ValueError, "Time string %R has an hour out of range", named.get());
@@ -294,7 +294,7 @@ void convert_str_array(Converter& c, PyArrayObject* a, double* out) {
         Item item{nullptr, reinterpret_cast<PyObject*>(a), i};
         if (!ascii)
             frame::raise(PyExc_ValueError,
-                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z|+hh:mm])",
+                         "Time string %R is not ISO 8601 (YYYY, YYYY-MM-DD or YYYY-MM-DDThh:mm[:ss[.fff]][Z])",
                          item.get().get());
         c.iso(buf.data(), len, item, out + 2 * i);
     }

@@ -11,18 +11,52 @@
 #include "time_kernels.hpp"
 
 #include <atomic>
-#include <memory>
+#include <utility>
 #include <string>
 
 namespace kelvara::timetables {
 
 using frame::Ref;
-using Leap = std::shared_ptr<const iers::LeapTable>;
-using Eop = std::shared_ptr<const iers::EopTable>;
+/// A counted reference to an immutable table. Tables are put in force and snapshotted with the
+/// lock held; a snapshot keeps its table alive however many loads follow. (Written out rather
+/// than std::shared_ptr, whose type information would be exported from the module.)
+template <class T>
+class Handle {
+public:
+    Handle() noexcept = default;
+    static Handle make(T value) {
+        Handle h;
+        h.p_ = new Box{std::move(value), {1}};
+        return h;
+    }
+    Handle(const Handle& o) noexcept : p_(o.p_) { if (p_) p_->refs.fetch_add(1, std::memory_order_relaxed); }
+    Handle(Handle&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Handle& operator=(Handle o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~Handle() {
+        if (p_ && p_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete p_;
+    }
+    const T& operator*() const noexcept { return p_->value; }
+    const T* operator->() const noexcept { return &p_->value; }
+    const T* get() const noexcept { return p_ ? &p_->value : nullptr; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
 
-inline std::atomic<Leap> leap_in_force;
-inline std::atomic<Eop> eop_in_force;
-inline std::atomic<uint64_t> generations{0};
+private:
+    struct Box {
+        T value;
+        std::atomic<long> refs;
+    };
+    Box* p_ = nullptr;
+};
+
+using Leap = Handle<iers::LeapTable>;
+using Eop = Handle<iers::EopTable>;
+
+inline Leap leap_in_force;  // read and replaced with the lock held
+inline Eop eop_in_force;
+inline uint64_t generations = 0;
 inline bool default_leap_consulted = false;  // read and written with the lock held
 
 inline PyObject* DubiousYearWarning = nullptr;  // kelvara.time.time.ErfaDubiousYearWarning
@@ -53,7 +87,7 @@ inline std::string ymd(int y, int m, int d) {
 /// Put `t` in force (a new generation).
 inline void install_leap(iers::LeapTable t) {
     t.generation = ++generations;
-    leap_in_force.store(std::make_shared<const iers::LeapTable>(std::move(t)));
+    leap_in_force = Leap::make(std::move(t));
 }
 
 /// Call kelvara.time.iers.<fn>() (the readers of the default files live there).
@@ -68,7 +102,7 @@ inline void call_iers(const char* fn) {
 inline Leap leap() {
     if (!default_leap_consulted) {
         default_leap_consulted = true;
-        if (!leap_in_force.load()) install_leap(iers::builtin_table());
+        if (!leap_in_force) install_leap(iers::builtin_table());
         frame::ErrorStash keep;
         try {
             call_iers("_load_default_leap_seconds");
@@ -76,30 +110,23 @@ inline Leap leap() {
             PyErr_Clear();
         }
     }
-    Leap t = leap_in_force.load();
-    if (!t) {
-        install_leap(iers::builtin_table());
-        t = leap_in_force.load();
-    }
-    return t;
+    if (!leap_in_force) install_leap(iers::builtin_table());
+    return leap_in_force;
 }
 
 /// The Earth orientation data in force, read on first use from astropy-iers-data, with its
 /// UT1-TAI rebased when another leap-second table came into force since.
 inline Eop eop(const iers::LeapTable& leap) {
-    Eop e = eop_in_force.load();
-    if (!e) {
+    if (!eop_in_force) {
         call_iers("_load_default_eop");
-        e = eop_in_force.load();
-        if (!e) frame::raise(PyExc_RuntimeError, "no Earth orientation data in force");
+        if (!eop_in_force) frame::raise(PyExc_RuntimeError, "no Earth orientation data in force");
     }
-    if (e->leap_generation != leap.generation) {
-        auto copy = std::make_shared<iers::EopTable>(*e);
-        if (copy->rebase(leap)) frame::raise(PyExc_ValueError, "the Earth orientation data cannot use this leap-second table");
-        eop_in_force.compare_exchange_strong(e, copy);
-        e = copy;
+    if (eop_in_force->leap_generation != leap.generation) {
+        iers::EopTable copy = *eop_in_force;
+        if (copy.rebase(leap)) frame::raise(PyExc_ValueError, "the Earth orientation data cannot use this leap-second table");
+        eop_in_force = Eop::make(std::move(copy));
     }
-    return e;
+    return eop_in_force;
 }
 
 /// Warn (once per call) that UTC date y-m-d is outside the table in force.
