@@ -21,7 +21,7 @@ struct TimeObject {
     // The epochs this one was converted from (so that a round trip comes home bit for bit):
     PyObject* origin;        // their owned (N, 2) array, or nullptr for a scalar origin
     double origin_pair[2];   // a scalar origin
-    int origin_scale;        // their scale, or -1 when there is none
+    int origin_scale;        // 1 + their scale, or 0 when there is none
     int spare;
     char reserved[280 - sizeof(PyObject) - 3 * sizeof(void*) - 2 * sizeof(int) - 2 * sizeof(double) -
                   6 * sizeof(void*) - sizeof(void*) - 2 * sizeof(double) - 2 * sizeof(int)];
