@@ -149,11 +149,18 @@ Ref records_tuple(const std::vector<PassRecord>& recs) {
 template <class Run>
 Ref scan_satellites(Py_ssize_t n, Run&& run) {
     std::vector<std::vector<PassRecord>> per(static_cast<std::size_t>(n));
-    {
-        frame::Unlocked nogil;
-        frame::threads::parallel_for(n, 1, [&](Py_ssize_t b, Py_ssize_t e) {
-            for (Py_ssize_t i = b; i < e; ++i) run(i, per[std::size_t(i)]);
-        });
+    // Blocks of satellites without the lock, a look at pending signals between them, so that
+    // Ctrl-C ends a long search.
+    const Py_ssize_t block = std::max<Py_ssize_t>(32, 8 * frame::threads::count());
+    for (Py_ssize_t first = 0; first < n; first += block) {
+        const Py_ssize_t count = std::min(block, n - first);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(count, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+                for (Py_ssize_t i = first + b; i < first + e; ++i) run(i, per[std::size_t(i)]);
+            });
+        }
+        if (first + count < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
     }
     std::vector<PassRecord> all;
     for (auto& v : per) all.insert(all.end(), v.begin(), v.end());
