@@ -126,7 +126,7 @@ def _station(lat: Any, lon: Any, alt: Any, deg: bool, ellipsoid: Any) -> tuple[f
     if deg:
         la, lo = math.radians(la), math.radians(lo)
     if abs(la) > math.pi / 2:
-        raise ValueError(f"lat must lie within [-90, 90] degrees, got {lat!r}")
+        raise ValueError(f"lat must lie within [-90, 90] degrees ([-pi/2, pi/2] with deg=False), got {lat!r}")
     if ellipsoid is None:
         a, f = _WGS84
     else:
@@ -146,7 +146,7 @@ def _angle(value: Any, name: str, deg: bool) -> float:
         raise ValueError(f"{name} must be finite, got {x}")
     x = math.radians(x) if deg else x
     if abs(x) > math.pi / 2:
-        raise ValueError(f"{name} must lie within [-90, 90] degrees, got {value!r}")
+        raise ValueError(f"{name} must lie within [-90, 90] degrees ([-pi/2, pi/2] with deg=False), got {value!r}")
     return x
 
 
