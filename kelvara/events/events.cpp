@@ -274,10 +274,11 @@ PyObject* rise_set(PyObject*, PyObject* args) noexcept {
             // TT dates of the window's ends, days from J2000, for the node tables
             const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
             const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
-            ev::NodeTable cip, pos;
-            cip.load(ev::cip_cache(), lo, hi, 6);
-            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo, hi, 6);
-            const ev::BodyModel model{ax.axis, cip, pos, st, horizon, limb != 0, 1.0 / 8.0};
+            ev::NodeTable cip, pos, cirs;
+            cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
+            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
+            cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
+            const ev::BodyModel model{ax.axis, cirs, st, horizon, limb != 0, 1.0 / 8.0};
             // Stretches of 16 days scanned apart over the pool, their events joined in order.
             const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
             std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));

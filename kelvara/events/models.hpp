@@ -358,6 +358,29 @@ struct NodeTable {
         cache.fill(first, count, data.data());
     }
 
+    /// The body's position in the celestial intermediate frame (CIRS) on nodes of `spacing_days`
+    /// covering [tt_lo, tt_hi]: the product of the two tables interpolated at each node, so that
+    /// a search interpolates one table instead of two. On daily nodes (half-daily for the Moon)
+    /// the product keeps the nutation's shortest terms as the matrix table does.
+    void load_product(const NodeTable& matrix, const NodeTable& body, double spacing_days, double tt_lo,
+                      double tt_hi, int npoints) {
+        spacing = spacing_days;
+        width = 3;
+        points = std::clamp(npoints, 4, 8);
+        first = std::int64_t(std::floor(tt_lo / spacing)) - points;
+        const std::int64_t last = std::int64_t(std::floor(tt_hi / spacing)) + points + 1;
+        const int count = int(last - first + 1);
+        data.assign(std::size_t(count) * 3, 0.0);
+        for (int j = 0; j < count; ++j) {
+            const double days = double(first + j) * spacing;
+            double m[9], r[3];
+            matrix.at(days, m);
+            body.at(days, r);
+            for (int i = 0; i < 3; ++i)
+                data[std::size_t(j) * 3 + i] = (m[3 * i] * r[0] + m[3 * i + 1] * r[1]) + m[3 * i + 2] * r[2];
+        }
+    }
+
     /// Interpolate at TT = J2000 + days; `d` (if given) receives the derivative per day.
     void at(double days, double* out, double* d = nullptr) const noexcept {
         const double u = days / spacing - double(first);
@@ -404,8 +427,7 @@ inline constexpr double standard_refraction = 34.0 / 60.0 * pi / 180.0;  // at t
 /// (its upper limb touches the refracted horizon) and `horizon` is the refraction part.
 struct BodyModel {
     const TimeAxis& axis;
-    const NodeTable& cip;
-    const NodeTable& body;
+    const NodeTable& cirs;  // the body's CIRS position (see NodeTable::load_product)
     Station station;
     double horizon = 0.0;  // rad
     bool limb = false;
@@ -415,14 +437,9 @@ struct BodyModel {
     void fixed(double t, double rf[3], double vf[3]) const noexcept {
         const TimeAxis::At at = axis.at(t);
         const double days = (axis.day0 - 2451545.0) + at.tt2;
-        double m[9], r[3], rd[3];
-        cip.at(days, m);
-        body.at(days, r, rd);
         double rc[3], vc[3];
-        for (int i = 0; i < 3; ++i) {
-            rc[i] = m[3 * i] * r[0] + m[3 * i + 1] * r[1] + m[3 * i + 2] * r[2];
-            vc[i] = (m[3 * i] * rd[0] + m[3 * i + 1] * rd[1] + m[3 * i + 2] * rd[2]) / 86400.0;
-        }
+        cirs.at(days, rc, vc);
+        for (double& x : vc) x /= 86400.0;
         const double era = eraEra00(axis.day0, at.ut12);
         const double c = std::cos(era), s = std::sin(era);
         const double x = c * rc[0] + s * rc[1], y = -s * rc[0] + c * rc[1], z = rc[2];
