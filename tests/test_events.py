@@ -275,6 +275,32 @@ class TestAgainstSkyfield:
 
 
 class TestRiseSet:
+    @pytest.mark.parametrize("body", ["sun", "moon"])
+    def test_events_sit_on_the_horizon_of_the_full_erfa_chain(self, body):
+        # pyerfa's eraC2t06a (the full IAU 2006/2000A series at each epoch) with the body's own
+        # series: at every rise and set the centre is where the horizon says, within 0.01"
+        lat, lon, alt = 40.0, -3.7, 650.0
+        ev = find_rise_set(body, lat, lon, alt, "2026-01-01", "2026-02-01")
+        ev = ev[ev["kind"] != "transit"]
+        t = Time(ev["time"])
+        tt, ut = t.tt.jd12, t.ut1.jd12
+        _, xp, yp = iers.eop(t)
+        if body == "sun":
+            pvh, pvb = erfa.epv00(tt[:, 0], tt[:, 1])
+            d = np.linalg.norm(pvh["p"], axis=1)
+            beta = pvb["v"] / 173.14463267424034
+            r = erfa.ab(-pvh["p"] / d[:, None], beta, d, np.sqrt(1 - (beta ** 2).sum(1))) * d[:, None]
+        else:
+            r = erfa.moon98(tt[:, 0], tt[:, 1])["p"]
+        rf = np.einsum("nij,nj->ni", erfa.c2t06a(tt[:, 0], tt[:, 1], ut[:, 0], ut[:, 1], xp, yp),
+                       r * 149597870700.0)
+        st, up = station(lat, lon, alt)
+        p = rf - st
+        rng = np.linalg.norm(p, axis=1)
+        el = np.degrees(np.arcsin(p @ up / rng))
+        horizon = (-0.8333 if body == "sun" else -34 / 60 - np.degrees(np.arcsin(1737400.0 / rng)))
+        assert np.abs(el - horizon).max() * 3600 < 0.01
+
     def test_polar_day_and_night_are_reported(self):
         day = find_rise_set("sun", 78.2, 15.6, 0.0, "2026-06-18", "2026-06-20")
         night = find_rise_set("sun", 78.2, 15.6, 0.0, "2026-12-18", "2026-12-20")
