@@ -163,9 +163,9 @@ inline double brent_min(F&& f, double a, double b, double x, double tol) noexcep
 
 /// The maximum of g near x within [a, b]: Newton steps on the central differences of g's
 /// values (spacing h), which converge in two or three steps from the root of the rate; Brent's
-/// minimiser over the whole bracket if they do not. Each step's vertex lies within about
-/// h^2 |g3 / (6 g2)| of the true maximum (g2, g3 the second and third derivatives): well under
-/// the tolerance for h = 0.1 s.
+/// minimiser over the whole bracket if they do not. A vertex that falls within the stencil lies
+/// within about h^2 |g3 / (6 g2)| of the true maximum (g2, g3 the second and third
+/// derivatives): well under the tolerance for h = 0.1 s.
 template <class F>
 inline double refine_maximum(F&& g, double a, double b, double x, double tol) noexcept {
     const double h = std::min(0.1, 0.25 * (b - a));
@@ -178,7 +178,8 @@ inline double refine_maximum(F&& g, double a, double b, double x, double tol) no
             const double dx = h * (fl - fr) / (2.0 * curv);
             const double xn = x + dx;
             if (!(xn - h > a && xn + h < b)) break;
-            if (std::fabs(dx) < tol) return xn;
+            // inside the stencil the vertex is already within (g3 / 2 g2) h^2 / 3 of the maximum
+            if (std::fabs(dx) < tol || std::fabs(dx) < h) return xn;
             x = xn;
             fx = g(x);
         }
@@ -282,7 +283,7 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
                 // A maximum of the elevation: split there, then each side is monotonic. Passes
                 // need it as their culmination; transits only where it may hide a short rise.
                 // The rate's root starts the search on the values, over the whole bracket.
-                const double t0 = brent_root(ed_at, a, b, va.ed, vb.ed, 20 * time_tolerance);
+                const double t0 = brent_root(ed_at, a, b, va.ed, vb.ed, 100 * time_tolerance);
                 const double tm = refine_maximum(g_at, a, b, t0, time_tolerance);
                 Value vm;
                 model.eval(tm, vm);
@@ -294,7 +295,7 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
             } else if (va.ed < 0.0 && vb.ed >= 0.0 && va.g > 0.0 && vb.g > 0.0 &&
                        (margin <= 0.0 || hermite_peak(-va.g, -vb.g, -va.gd, -vb.gd, b - a) > -margin)) {
                 // A minimum between two samples above the threshold may dip below it.
-                const double t0 = brent_root(ed_at, a, b, va.ed, vb.ed, 20 * time_tolerance);
+                const double t0 = brent_root(ed_at, a, b, va.ed, vb.ed, 100 * time_tolerance);
                 const double tm = refine_maximum([&](double t) { return -g_at(t); }, a, b, t0, time_tolerance);
                 Value vm;
                 model.eval(tm, vm);
