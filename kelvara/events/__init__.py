@@ -197,9 +197,10 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
     -----
     The elevation is sampled at a step of 1/16 of the time the orbit takes to sweep a full turn
     at its current angular rate (short near perigee) and at most 1/16 of a sidereal day. Below
-    `min_elevation` the search jumps ahead by the time the elevation needs, at the orbit's
-    largest speed relative to the station and its nearest approach, to climb to it, so no pass
-    starts inside a jump. Every maximum of the elevation changes the sign of its rate between two
+    `min_elevation` the search jumps ahead by the least time the satellite needs to come within
+    reach: its central angle from the station closing to the largest at which the threshold can
+    be seen, and its line of sight turning up to it, each at the orbit's largest speed over the
+    ground; so no pass starts inside a jump. Every maximum of the elevation changes the sign of its rate between two
     samples and is refined there; rises and sets are refined to 1 ms on the monotonic stretches
     either side. A pass is missed only if the elevation rises and falls again within one step.
 
