@@ -24,6 +24,7 @@ MODULES = [
     "kelvara.time.time",
     "kelvara.time.iers",
     "kelvara.frames.frames",
+    "kelvara.events",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # NumPy's defaults, stated so that a test that changed them cannot leak into the printed arrays
@@ -50,7 +51,8 @@ def documented(module_name):
                 if member in ("__doc__", "__module__") or not isinstance(value, DESCRIPTORS):
                     continue
                 found.append((f"{module_name}.{name}.{member}", value.__doc__))
-    return [(qualname, doc) for qualname, doc in found if isinstance(doc, str)]
+    # Python functions indent their docstrings; extension modules' texts start flush
+    return [(qualname, inspect.cleandoc(doc)) for qualname, doc in found if isinstance(doc, str)]
 
 
 def doctests(module_name):

@@ -194,3 +194,30 @@ class TestIssGroundTrack:
         output = run("iss_ground_track.py", str(target), cwd=tmp_path)
         assert f"plot written to {target}" in output and "0 points with an error code" in output
         assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+class TestVisiblePasses:
+    def test_passes_are_dark_sky_sunlit_and_drawn(self, tmp_path):
+        sky = pytest.importorskip("skyfield.api")
+        skyfield_data = pytest.importorskip("skyfield_data")
+        out = run("visible_passes.py", "sky.png", "--date", "2026-12-08", cwd=tmp_path)
+        assert (tmp_path / "sky.png").stat().st_size > 10000 or "no picture" in out
+        example = load("visible_passes.py")
+        rows = [line.split() for line in out.splitlines() if re.match(r"\S+ +\d\d:\d\d:\d\d ", line)]
+        assert int(re.search(r"visible passes above 10 deg: (\d+)", out).group(1)) == len(rows) > 0
+        import warnings
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            ts = sky.load.timescale()
+            eph = sky.Loader(skyfield_data.get_skyfield_data_path())("de421.bsp")
+        paris = sky.wgs84.latlon(48.8566, 2.3522, 35.0)
+        for name, _, _, culm, el, *_ in rows:
+            day = "2026-12-08" if culm > "12" else "2026-12-09"
+            h, m, s = map(int, culm.split(":"))
+            t = ts.utc(int(day[:4]), int(day[5:7]), int(day[8:]), h, m, s)
+            sat = sky.EarthSatellite(*example.BUILT_IN[name], name, ts)
+            alt, _, _ = (sat - paris).at(t).altaz()
+            assert abs(alt.degrees - float(el)) < 0.5   # the time is printed to the second
+            assert sat.at(t).is_sunlit(eph)
+            sun_alt, _, _ = (eph["earth"] + paris).at(t).observe(eph["sun"]).apparent().altaz()
+            assert sun_alt.degrees < -6.0

@@ -1,0 +1,352 @@
+// kelvara.events.events: the search loops behind find_passes and find_rise_set. The Python layer
+// (kelvara/events/__init__.py) turns the window into a time axis and the results into records;
+// here the scans run without the interpreter lock, satellites spread over the thread pool.
+#include "../frame/frame.hpp"
+#include "../frame/numpy.hpp"
+#include "../frame/threads.hpp"
+
+#include "models.hpp"
+
+#if __has_include("kelvara/propagators/analytical/sgp4/sgp4.hpp")
+#include "kelvara/propagators/analytical/sgp4/sgp4.hpp"
+#define KELVARA_EVENTS_SGP4 1
+#endif
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+using frame::Ref;
+namespace ev = kelvara::events;
+
+/// A C-contiguous float64 array made from `o` (a new reference), or an error naming `name`.
+Ref float_array(PyObject* o, const char* name) {
+    PyObject* a = PyArray_FROMANY(o, NPY_DOUBLE, 0, 1, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED);
+    if (!a) {
+        PyErr_Clear();
+        frame::raise(PyExc_TypeError, "%s must be an array of numbers", name);
+    }
+    return Ref::steal(a);
+}
+
+const double* data(const Ref& a) { return static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get()))); }
+Py_ssize_t size(const Ref& a) { return PyArray_SIZE(reinterpret_cast<PyArrayObject*>(a.get())); }
+
+Ref new_array(Py_ssize_t n, int type) {
+    npy_intp dims[1] = {n};
+    return Ref::steal(PyArray_SimpleNew(1, dims, type));
+}
+
+/// The time axis from its Python parts: (day0, sec0, node0, spacing, tt_utc, ut1_tt, xp, yp).
+struct AxisArgs {
+    ev::TimeAxis axis;
+    Ref tt_utc, ut1_tt, xp, yp;
+
+    void parse(PyObject* tuple) {
+        double day0, sec0, node0, spacing;
+        PyObject *a, *b, *c, *d;
+        if (!PyArg_ParseTuple(tuple, "ddddOOOO;axis must be (day0, sec0, node0, spacing, tt_utc, ut1_tt, xp, yp)",
+                              &day0, &sec0, &node0, &spacing, &a, &b, &c, &d))
+            throw frame::PyErrorSet{};
+        tt_utc = float_array(a, "tt_utc");
+        ut1_tt = float_array(b, "ut1_tt");
+        xp = float_array(c, "xp");
+        yp = float_array(d, "yp");
+        const Py_ssize_t n = size(tt_utc);
+        if (n < 1 || size(ut1_tt) != n || size(xp) != n || size(yp) != n)
+            frame::raise(PyExc_ValueError, "axis arrays must be non-empty and of one length");
+        if (!(spacing > 0.0)) frame::raise(PyExc_ValueError, "axis spacing must be positive");
+        axis.day0 = day0;
+        axis.sec0 = sec0;
+        axis.node0 = node0;
+        axis.spacing = spacing;
+        axis.n = int(n);
+        axis.tt_utc = data(tt_utc);
+        axis.ut1_tt = data(ut1_tt);
+        axis.xp = data(xp);
+        axis.yp = data(yp);
+    }
+};
+
+/// Passes of one satellite, as flat records.
+struct PassRecord {
+    Py_ssize_t sat;
+    double rise, culm, set;
+    double rise_az, culm_az, culm_el, set_az;
+    int status;  // 0 a pass, 1 above the threshold throughout, 2 never above it
+};
+
+template <class Orbit, class Earth>
+void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const ev::Station& st, double threshold,
+               double T, const ev::OrbitBounds& bounds, double fraction, std::vector<PassRecord>& out) {
+    ev::PassModel<Orbit, Earth> model{orbit, earth, st, threshold, fraction};
+    model.set_bounds(bounds);
+    ev::Scan scan;
+    ev::scan(model, T, false, scan);
+    std::vector<ev::Pass> passes;
+    const bool ever = ev::assemble(scan, passes);
+    auto az_el = [&](double t, double* az, double* el) {
+        const double nan = std::nan("");
+        if (!(t == t)) {
+            *az = nan;
+            if (el) *el = nan;
+            return;
+        }
+        double r[3], v[3], rf[3], vf[3];
+        if (orbit.state(t, r, v) != 0) {
+            *az = nan;
+            if (el) *el = nan;
+            return;
+        }
+        earth.fixed(t, r, v, rf, vf);
+        *az = ev::azimuth(st, rf);
+        if (el) *el = ev::look(st, rf, vf).el;
+    };
+    if (!ever) {
+        const double nan = std::nan("");
+        out.push_back({index, nan, nan, nan, nan, nan, nan, nan, 2});
+        return;
+    }
+    for (const ev::Pass& p : passes) {
+        PassRecord r{index, p.rise, p.culmination, p.set, 0, 0, 0, 0, 0};
+        az_el(p.rise, &r.rise_az, nullptr);
+        az_el(p.culmination, &r.culm_az, &r.culm_el);
+        az_el(p.set, &r.set_az, nullptr);
+        r.status = (p.rise == p.rise || p.set == p.set) ? 0 : 1;
+        out.push_back(r);
+    }
+}
+
+/// The records as a tuple of arrays: (sat, rise, culm, set, rise_az, culm_az, culm_el, set_az, status).
+Ref records_tuple(const std::vector<PassRecord>& recs) {
+    const Py_ssize_t n = Py_ssize_t(recs.size());
+    Ref sat = new_array(n, NPY_INT64);
+    Ref status = new_array(n, NPY_INT8);
+    Ref cols[7];
+    for (auto& c : cols) c = new_array(n, NPY_DOUBLE);
+    auto* ps = static_cast<npy_int64*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(sat.get())));
+    auto* pst = static_cast<npy_int8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(status.get())));
+    double* pc[7];
+    for (int k = 0; k < 7; ++k) pc[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(cols[k].get())));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const PassRecord& r = recs[std::size_t(i)];
+        ps[i] = r.sat;
+        pst[i] = npy_int8(r.status);
+        pc[0][i] = r.rise;
+        pc[1][i] = r.culm;
+        pc[2][i] = r.set;
+        pc[3][i] = r.rise_az;
+        pc[4][i] = r.culm_az;
+        pc[5][i] = r.culm_el;
+        pc[6][i] = r.set_az;
+    }
+    return Ref::steal(PyTuple_Pack(9, sat.get(), cols[0].get(), cols[1].get(), cols[2].get(), cols[3].get(),
+                                   cols[4].get(), cols[5].get(), cols[6].get(), status.get()));
+}
+
+/// Spread one scan per satellite over the pool; `run(i, records)` fills satellite i's records.
+template <class Run>
+Ref scan_satellites(Py_ssize_t n, Run&& run) {
+    std::vector<std::vector<PassRecord>> per(static_cast<std::size_t>(n));
+    // Blocks of satellites without the lock, a look at pending signals between them, so that
+    // Ctrl-C ends a long search.
+    const Py_ssize_t block = std::max<Py_ssize_t>(32, 8 * frame::threads::count());
+    for (Py_ssize_t first = 0; first < n; first += block) {
+        const Py_ssize_t count = std::min(block, n - first);
+        {
+            frame::Unlocked nogil;
+            frame::threads::parallel_for(count, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+                for (Py_ssize_t i = first + b; i < first + e; ++i) run(i, per[std::size_t(i)]);
+            });
+        }
+        if (first + count < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
+    }
+    std::vector<PassRecord> all;
+    for (auto& v : per) all.insert(all.end(), v.begin(), v.end());
+    return records_tuple(all);
+}
+
+ev::Station station_from(double lat, double lon, double alt, double a, double f) {
+    return ev::make_station(lat, lon, alt, a, f);
+}
+
+/// _passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction): two-body orbits
+/// (rows of a, e, i, raan, argp, m0) over a uniformly rotating Earth; the test model.
+PyObject* passes_kepler(PyObject*, PyObject* args) noexcept {
+    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
+        PyObject* orbits_o;
+        double lat, lon, alt, a, f, theta0, T, threshold, fraction;
+        if (!PyArg_ParseTuple(args, "Oddddddddd", &orbits_o, &lat, &lon, &alt, &a, &f, &theta0, &T, &threshold,
+                              &fraction))
+            return nullptr;
+        PyObject* fo = PyArray_FROMANY(orbits_o, NPY_DOUBLE, 1, 2, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED);
+        if (!fo) return nullptr;
+        Ref flat = Ref::steal(fo);
+        if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(fo)) % 6 != 0)
+            frame::raise(PyExc_ValueError, "orbits must hold rows of 6 elements");
+        const double* d = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(flat.get())));
+        const Py_ssize_t n = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(flat.get())) / 6;
+        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+        const ev::Station st = station_from(lat, lon, alt, a, f);
+        const ev::UniformEarth earth{theta0};
+        return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+                   const double* e = d + 6 * i;
+                   const ev::Kepler k{e[0], e[1], e[2], e[3], e[4], e[5]};
+                   const ev::OrbitBounds b = ev::orbit_bounds(std::sqrt(ev::mu_earth / (e[0] * e[0] * e[0])), e[1]);
+                   passes_of(i, k, earth, st, threshold, T, b, fraction, out);
+               })
+            .release();
+    });
+}
+
+#ifdef KELVARA_EVENTS_SGP4
+namespace sg = kelvara::sgp4;
+
+PyTypeObject* elements_type = nullptr;  // bound on first use, kept for the life of the process
+
+/// A propagated satellite over the window: minutes since its epoch from seconds of UTC.
+struct SgpOrbit {
+    const sg::Satrec& sat;
+    double minutes0;  // minutes from the epoch to t = 0
+
+    int state(double t, double r[3], double v[3]) const noexcept {
+        const int code = sg::propagate(sat, minutes0 + t / 60.0, r, v);
+        return code == 6 ? 0 : code;
+    }
+};
+
+/// _passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction)
+PyObject* passes(PyObject*, PyObject* args) noexcept {
+    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
+        PyObject *seq_o, *axis_o;
+        double lat, lon, alt, a, f, T, threshold, fraction;
+        if (!PyArg_ParseTuple(args, "OdddddOddd", &seq_o, &lat, &lon, &alt, &a, &f, &axis_o, &T, &threshold,
+                              &fraction))
+            return nullptr;
+        Ref seq = Ref::steal(PySequence_Fast(seq_o, "elements must be an Elements or a sequence of them"));
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        // bound on first use, so that this module loads without the propagator
+        if (!elements_type) elements_type = kelvara::import_elements_type();
+        PyTypeObject* type = elements_type;
+        std::vector<sg::Satrec> sats(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* o = PySequence_Fast_GET_ITEM(seq.get(), i);
+            if (!PyObject_TypeCheck(o, type))
+                frame::raise(PyExc_TypeError, "elements[%zd] must be an Elements, not %.100s", i, Py_TYPE(o)->tp_name);
+            sats[std::size_t(i)] = reinterpret_cast<kelvara::ElementsObject*>(o)->sat;
+        }
+        AxisArgs ax;
+        ax.parse(axis_o);
+        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+        const ev::Station st = station_from(lat, lon, alt, a, f);
+        const ev::TemeEarth earth{ax.axis};
+        return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+                   const sg::Satrec& s = sats[std::size_t(i)];
+                   const SgpOrbit orbit{s, ((ax.axis.day0 - s.jd_epoch1) - s.jd_epoch2) * 1440.0 + ax.axis.sec0 / 60.0};
+                   const ev::OrbitBounds b = ev::orbit_bounds(s.no_unkozai / 60.0, s.ecco);
+                   passes_of(i, orbit, earth, st, threshold, T, b, fraction, out);
+               })
+            .release();
+    });
+}
+#endif
+
+/// _rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb)
+/// -> (kind int8 [0 rise, 2 set, 3 transit], t, az, el, up_at_start, az0, el0)
+PyObject* rise_set(PyObject*, PyObject* args) noexcept {
+    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
+        int body, limb;
+        PyObject* axis_o;
+        double lat, lon, alt, a, f, T, horizon;
+        if (!PyArg_ParseTuple(args, "idddddOddp", &body, &lat, &lon, &alt, &a, &f, &axis_o, &T, &horizon, &limb))
+            return nullptr;
+        if (body != 0 && body != 1) frame::raise(PyExc_ValueError, "body must be 0 (Sun) or 1 (Moon)");
+        AxisArgs ax;
+        ax.parse(axis_o);
+        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+        const ev::Station st = station_from(lat, lon, alt, a, f);
+        ev::Scan scan;
+        std::vector<double> az, el;
+        double az0 = 0.0, el0 = 0.0;
+        {
+            frame::Unlocked nogil;
+            // TT dates of the window's ends, days from J2000, for the node tables
+            const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
+            const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
+            ev::NodeTable cip, pos, cirs;
+            cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
+            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
+            cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
+            const ev::BodyModel model{ax.axis, cirs, st, horizon, limb != 0, 1.0 / 8.0};
+            // Stretches of 16 days scanned apart over the pool, their events joined in order.
+            const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
+            std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
+            frame::threads::parallel_for(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+                for (Py_ssize_t i = b; i < e; ++i) {
+                    const double lo_t = T * double(i) / double(chunks);
+                    const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
+                    ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
+                }
+            });
+            scan.up_at_start = parts.front().up_at_start;
+            scan.up_at_end = parts.back().up_at_end;
+            for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());
+            {
+                double rf[3], vf[3];
+                model.fixed(0.0, rf, vf);
+                az0 = ev::azimuth(st, rf);
+                el0 = ev::look(st, rf, vf).el;
+            }
+            for (const ev::Event& e : scan.events) {
+                double rf[3], vf[3];
+                model.fixed(e.t, rf, vf);
+                az.push_back(ev::azimuth(st, rf));
+                el.push_back(ev::look(st, rf, vf).el);
+            }
+        }
+        const Py_ssize_t n = Py_ssize_t(scan.events.size());
+        Ref kind = new_array(n, NPY_INT8), t = new_array(n, NPY_DOUBLE), azo = new_array(n, NPY_DOUBLE),
+            elo = new_array(n, NPY_DOUBLE);
+        auto* pk = static_cast<npy_int8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(kind.get())));
+        auto* pt = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(t.get())));
+        auto* pa = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(azo.get())));
+        auto* pe = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(elo.get())));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            const ev::Event& e = scan.events[std::size_t(i)];
+            pk[i] = npy_int8(static_cast<int>(e.kind));
+            pt[i] = e.t;
+            pa[i] = az[std::size_t(i)];
+            pe[i] = el[std::size_t(i)];
+        }
+        return Py_BuildValue("(OOOOOdd)", kind.get(), t.get(), azo.get(), elo.get(),
+                             scan.up_at_start ? Py_True : Py_False, az0, el0);
+    });
+}
+
+PyMethodDef methods[] = {
+    {"_passes_kepler", passes_kepler, METH_VARARGS,
+     "_passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction, /)\n--\n\n"
+     "Passes of two-body orbits over a uniformly rotating Earth (the search's test model)."},
+#ifdef KELVARA_EVENTS_SGP4
+    {"_passes", passes, METH_VARARGS,
+     "_passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction, /)\n--\n\n"
+     "Passes of SGP4 satellites over a window's time axis (use kelvara.events.find_passes)."},
+#endif
+    {"_rise_set", rise_set, METH_VARARGS,
+     "_rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb, /)\n--\n\n"
+     "Rise, transit and set of the Sun or the Moon (use kelvara.events.find_rise_set)."},
+    {nullptr, nullptr, 0, nullptr}};
+
+void body(frame::Module&, PyObject* module) {
+    frame::threads::bind();
+    frame::check_status(PyModule_AddFunctions(module, methods));
+}
+
+frame::Module events_module("kelvara.events.events", "events",
+                            "Search loops for satellite passes and Sun and Moon rise and set.",
+                            "kelvara/events/events.cpp", {}, body, frame::import_numpy);
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_events() { return events_module.init(); }
