@@ -66,6 +66,23 @@ private:
 /// Attribute lookup that throws on failure.
 inline Ref getattr(PyObject* o, const char* name) { return Ref::steal(PyObject_GetAttrString(o, name)); }
 inline Ref getattr(PyObject* o, PyObject* name) { return Ref::steal(PyObject_GetAttr(o, name)); }
+/// `getattr(o, name)` where a missing attribute is an answer: a null Ref when the lookup raised
+/// AttributeError (cleared), the attribute otherwise; any other error propagates.
+inline Ref getattr_optional(PyObject* o, PyObject* name) {
+    Ref v = Ref::steal_or_null(PyObject_GetAttr(o, name));
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
+    PyErr_Clear();
+    return v;
+}
+inline Ref getattr_optional(PyObject* o, const char* name) {
+    Ref v = Ref::steal_or_null(PyObject_GetAttrString(o, name));
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
+    PyErr_Clear();
+    return v;
+}
+
 inline Ref import(const char* name) { return Ref::steal(PyImport_ImportModule(name)); }
 inline Ref str(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
 inline Ref as_float(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
