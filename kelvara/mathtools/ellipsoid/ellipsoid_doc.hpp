@@ -219,13 +219,13 @@ Raises
 AssertionError
     An array of another shape.
 
-Notes
------
-On a sphere (f = 0) the latitude is atan2(z, sqrt(x**2 + y**2)) and the altitude |r| - Re.
-
 See Also
 --------
 pos_from_lla : the inverse conversion.
+
+Notes
+-----
+On a sphere (f = 0) the latitude is atan2(z, sqrt(x**2 + y**2)) and the altitude |r| - Re.
 
 Examples
 --------
