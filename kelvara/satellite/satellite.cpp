@@ -26,24 +26,21 @@ PyObject* satellite_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
 }
 
 int satellite_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"__init__", nullptr};
+    static frame::Site site{"__init__"};
     return frame::guarded_status(site, [&] { frame::parse_none("__init__", args, kwargs); });
 }
 
 using SatelliteGC = frame::OneReferenceGC<SatelliteObject, &SatelliteObject::_time>;
 
-PyObject* get_time(PyObject* o, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] { return Ref::borrow(reinterpret_cast<SatelliteObject*>(o)->_time); });
-}
+Ref get_time(SatelliteObject* self) { return Ref::borrow(self->_time); }
 
 /// `time = value` stores Time(value); the held time is replaced only once the new one exists.
 int set_time(PyObject* o, PyObject* value, void*) noexcept {
     if (!value) {
-        static frame::Site del_site{"__del__", nullptr};
+        static frame::Site del_site{"__del__"};
         return frame::guarded_status(del_site, [] { frame::raise(PyExc_NotImplementedError, "__del__"); });
     }
-    static frame::Site site{"__set__", nullptr};
+    static frame::Site site{"__set__"};
     return frame::guarded_status(site, [&] {
         Ref t = frame::call(reinterpret_cast<PyObject*>(time_type), value);
         Py_SETREF(reinterpret_cast<SatelliteObject*>(o)->_time, t.release());
@@ -51,7 +48,7 @@ int set_time(PyObject* o, PyObject* value, void*) noexcept {
 }
 
 PyGetSetDef satellite_getset[] = {
-    {"time", get_time, set_time, "Satellite.time: Time", nullptr},
+    {"time", frame::getter<get_time>, set_time, "Satellite.time: Time", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -106,7 +103,7 @@ PyType_Spec satellite_spec = {
 
 void body(frame::Module&, PyObject* module) {
     frame::add_type(module, &satellite_spec);  // kept for the life of the process
-    time_type = frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject));
+    time_type = kelvara::import_time_type();
 
     Ref numpy = frame::import("numpy");
     frame::check_status(PyModule_AddObjectRef(module, "numpy", numpy.get()));
