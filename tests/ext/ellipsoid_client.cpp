@@ -102,10 +102,27 @@ PyObject* py_kernel_loop(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             auto t = std::chrono::steady_clock::now();
             for (Py_ssize_t i = 0; i < n; ++i) vt->c_lla_from_pos(e, r.as<double>() + 3 * i, out.as<kelvara::LLA>() + i);
             t0 = t;
+        } else if (!std::strcmp(kind, "lla_polled")) {
+            // The same loop with the signal poll the methods make every 65536 points.
+            Buffer r(args[3], 24, n), out(args[4], 24, n);
+            auto t = std::chrono::steady_clock::now();
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                frame::poll_signals(i);
+                vt->c_lla_from_pos(e, r.as<double>() + 3 * i, out.as<kelvara::LLA>() + i);
+            }
+            t0 = t;
         } else if (!std::strcmp(kind, "pos")) {
             Buffer lla(args[3], 24, n), out(args[4], 24, n);
             auto t = std::chrono::steady_clock::now();
             for (Py_ssize_t i = 0; i < n; ++i) vt->c_pos_from_lla(e, lla.as<kelvara::LLA>()[i], out.as<double>() + 3 * i);
+            t0 = t;
+        } else if (!std::strcmp(kind, "pos_polled")) {
+            Buffer lla(args[3], 24, n), out(args[4], 24, n);
+            auto t = std::chrono::steady_clock::now();
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                frame::poll_signals(i);
+                vt->c_pos_from_lla(e, lla.as<kelvara::LLA>()[i], out.as<double>() + 3 * i);
+            }
             t0 = t;
         } else if (!std::strcmp(kind, "aer") && nargs == 6) {
             Buffer r(args[3], 24, n), obs(args[4], 24, 1), out(args[5], 24, n);
