@@ -2,7 +2,7 @@
 // at C level in the module's __pyx_capi__ table (no Python functions).
 #include "../../frame/frame.hpp"
 #include "../../frame/globals.hpp"
-#include "../../frame/names.hpp"
+#include "../../frame/numpy_global.hpp"
 #include "linear.hpp"
 #include "vector_kernels.hpp"
 
@@ -81,18 +81,11 @@ void mat_x_vec(double (*M)[3], double* a, double* b) { kelvara::vec::mat_x_vec(M
 // ---------------------------------------------------------------------------------------------
 // Array functions: run under the interpreter lock, allocate their result with numpy.zeros.
 
-const frame::Name numpy_global{"numpy"}, zeros_name{"zeros"}, double_name{"double"};
-const frame::KeyNames kw_shape_dtype{"shape", "dtype"};
+const frame::Name numpy_global{"numpy"};
+const frame::NumpyGlobal numpy{numpy_global};
 
 /// numpy.zeros(shape=shape, dtype=numpy.double), `numpy` being looked up as a module global now.
-/// (The module does not use NumPy's C interface, so it does not take frame::NumpyGlobal.)
-frame::Ref zeros(PyObject* shape) {
-    frame::Ref numpy = frame::module_global(numpy_global);
-    frame::Ref fn = frame::getattr(numpy.get(), zeros_name);
-    frame::Ref dbl = frame::getattr(numpy.get(), double_name);
-    PyObject* argv[] = {nullptr, shape, dbl.get()};
-    return frame::Ref::steal(PyObject_Vectorcall(fn.get(), argv + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, kw_shape_dtype));
-}
+frame::Ref zeros(PyObject* shape) { return numpy.zeros(shape); }
 
 /// The boundary of an array function: profile events, and on any failure an empty slice with
 /// the exception set and a traceback entry under `qualname`.
