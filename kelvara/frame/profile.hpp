@@ -10,8 +10,10 @@ namespace frame {
 /// One profiled function; the code object is made on first use and kept for the life of the
 /// process. The naming rule every module follows, so that a profiler sees one vocabulary:
 ///   - `name` is the name the callable has in Python: the method or function name; `__cinit__`
-///     for tp_new, `__init__` for tp_init, `__get__`/`__set__`/`__del__` for property slots, and
-///     the table name (e.g. `calculate_position`) for a C-level method;
+///     for tp_new (unless a module's published profile fixes another, such as `Time.__new__`),
+///     `__init__` for tp_init, `__get__`/`__set__`/`__del__` for property slots, and the table
+///     name (e.g. `calculate_position`) for a C-level method; frame::Method and frame::getter
+///     apply the rule themselves;
 ///   - `file` is left out (null): every site reports under its module's source file, which the
 ///     module record sets. Sites are declared as `static frame::Site site{"name"};`.
 struct Site {
