@@ -77,7 +77,7 @@ check-asan: $(VENV)/.installed | system-deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_SANITIZE=address,undefined -DKELVARA_OUTPUT_ROOT=$(abspath $(ASAN_TREE)) \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > build/asan/configure.log || { cat build/asan/configure.log; exit 1; }
 	$(VENV)/bin/cmake --build build/asan
-	tar -cf - pyproject.toml README.md $$(git ls-files kelvara tests benchmarks docs examples | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
+	tar -cf - pyproject.toml README.md LICENSE $$(git ls-files kelvara tests benchmarks docs examples | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
 	cd $(ASAN_TREE) && LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
 	  ASAN_OPTIONS=detect_leaks=0:suppressions=$(abspath tests/asan.supp) UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
 	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider --capture=sys
