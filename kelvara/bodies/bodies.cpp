@@ -257,6 +257,10 @@ PyObject* unpickle_celestial(PyObject*, PyObject* const* args, Py_ssize_t nargsf
 // ---------------------------------------------------------------------------------------------
 // Sun
 
+/// An epoch costs microseconds (ERFA's series), so the epoch loops poll for signals every 1024
+/// epochs (25 ms of Sun), not every 65536.
+constexpr Py_ssize_t epochs_per_poll = 1024;
+
 frame::Slice sun_calculate_position(SunObject*, PyObject* time) noexcept {
     static frame::Site site{"calculate_position"};
     frame::Profiled events(site);
@@ -268,7 +272,7 @@ frame::Slice sun_calculate_position(SunObject*, PyObject* time) noexcept {
         check_epochs(jd, r.rows());
         const Py_ssize_t n = jd.rows();
         for (Py_ssize_t i = 0; i < n; ++i) {
-            frame::poll_signals(i);
+            frame::poll_signals(i, epochs_per_poll);
             double p[3];
             kelvara::ephemeris::sun_position(jd(i, 0), jd(i, 1), p);
             r(i, 0) = p[0];
@@ -326,7 +330,7 @@ void moon_calculate_state_GCRF(MoonObject*, PyObject* time, frame::Slice r_slice
         check_epochs(jd, rows);
         const Py_ssize_t n = jd.rows();
         for (Py_ssize_t i = 0; i < n; ++i) {
-            frame::poll_signals(i);
+            frame::poll_signals(i, epochs_per_poll);
             double p[3], q[3];
             kelvara::ephemeris::moon_state(jd(i, 0), jd(i, 1), p, q);
             frame::at(r_slice, i, 0) = p[0];
