@@ -9,7 +9,7 @@ BUILD   ?= build/dev
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SOURCES := $(shell find kelvara tests/ext -name '*.cpp' -o -name '*.hpp') CMakeLists.txt
 
-.PHONY: all demo test bench build clean system-deps check-asan fuzz
+.PHONY: all demo test bench build clean system-deps check-asan fuzz wheel-check
 
 all: test
 
@@ -51,6 +51,20 @@ bench: build
 fuzz: build
 	KELVARA_FUZZ=1 $(VPY) -m pytest -q -p no:cacheprovider tests/test_fuzz.py
 
+# The wheel as a user gets it: built from the sources (isolated build), installed into a fresh venv
+# with nothing else of the tree, and checked from a directory outside it (.ci/check_wheel.py finds
+# every extension module of the installed package, imports and uses it, and checks with ldd that
+# none needs liberfa). Needs only what system-deps and the .venv provide.
+WHEEL_DIR := build/wheel
+wheel-check: $(VENV)/.installed | system-deps
+	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)
+	$(VPY) -m pip wheel -q --no-deps -w $(WHEEL_DIR) .
+	@check=$$(mktemp -d) && trap 'rm -rf "$$check"' EXIT && \
+	  $(PYTHON) -m venv "$$check/venv" && \
+	  "$$check/venv/bin/python" -m pip install -q $(WHEEL_DIR)/kelvara-*.whl && \
+	  cp .ci/check_wheel.py "$$check/" && \
+	  cd "$$check" && env -u PYTHONPATH "$$check/venv/bin/python" -I check_wheel.py
+
 # Every extension built with AddressSanitizer and UndefinedBehaviorSanitizer into a tree of its
 # own (build/asan/tree: the Python sources and tests copied beside the instrumented modules),
 # then the whole suite run there with the sanitizer runtime preloaded. pytest captures only
@@ -63,7 +77,7 @@ check-asan: $(VENV)/.installed | system-deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARA_SANITIZE=address,undefined -DKELVARA_OUTPUT_ROOT=$(abspath $(ASAN_TREE)) \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) > build/asan/configure.log || { cat build/asan/configure.log; exit 1; }
 	$(VENV)/bin/cmake --build build/asan
-	tar -cf - pyproject.toml README.md $$(git ls-files kelvara tests benchmarks docs examples | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
+	tar -cf - pyproject.toml README.md LICENSE $$(git ls-files kelvara tests benchmarks docs examples | grep -v '\.\(cpp\|hpp\)$$') | tar -xf - -C $(ASAN_TREE)
 	cd $(ASAN_TREE) && LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
 	  ASAN_OPTIONS=detect_leaks=0:suppressions=$(abspath tests/asan.supp) UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
 	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider --capture=sys

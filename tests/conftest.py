@@ -31,3 +31,33 @@ def python():
         return proc.stdout
 
     return run
+
+
+def interrupt(setup: str, call: str) -> tuple[float, bool]:
+    """Run `setup`, then `out = <call>` in a fresh interpreter and send it SIGINT half a second into
+    the call. Returns (seconds from the signal to the KeyboardInterrupt, whether `out` stayed unset)."""
+    import signal
+    import time
+    code = f"""
+import time
+{textwrap.dedent(setup)}
+out = None
+print("go", flush=True)
+try:
+    out = {call}
+except KeyboardInterrupt:
+    print(time.time(), out is None, flush=True)
+"""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([ROOT, os.path.join(HERE, "ext")]))
+    proc = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True, env=env, cwd=ROOT)
+    try:
+        assert proc.stdout.readline() == "go\n"
+        time.sleep(0.5)
+        sent = time.time()
+        proc.send_signal(signal.SIGINT)
+        line = proc.stdout.readline()
+        proc.wait(timeout=60)
+    finally:
+        proc.kill()
+    caught, unset = line.split()
+    return float(caught) - sent, unset == "True"

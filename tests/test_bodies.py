@@ -18,7 +18,7 @@ from kelvara.bodies.bodies import CelestialBody, Moon, Sun
 from kelvara.time.time import Time
 
 import bodies_client
-from conftest import run_python
+from conftest import interrupt, run_python
 from timefakes import fake_time_program
 
 AU = 149597870700.0
@@ -471,3 +471,17 @@ class TestImport:
             )
         )
         assert expected in proc.stdout.splitlines(), proc.stdout + proc.stderr
+
+
+@pytest.mark.parametrize("body", ["Sun", "Moon"])
+def test_ctrl_c_stops_a_long_call(body):
+    # 2e5 (Sun) or 2e6 (Moon) epochs are seconds of ERFA work; SIGINT ends the construction soon
+    # after, and no body is bound.
+    n = 200_000 if body == "Sun" else 2_000_000
+    latency, unset = interrupt(f"""
+        import numpy as np
+        from kelvara.bodies.bodies import {body}
+        from kelvara.time.time import Time
+        t = Time(np.full({n}, 2451545.0), format="jd", scale="tt")
+    """, f"{body}(t)")
+    assert unset and latency < 0.5

@@ -13,6 +13,7 @@ from kelvara.datamodel import AER_dtype, ENU_dtype, GeodeticState_dtype, LLA_dty
 from kelvara.mathtools.ellipsoid import ellipsoid as mod
 from kelvara.mathtools.ellipsoid.ellipsoid import Ellipsoid, create
 
+from conftest import interrupt
 from geodesy_reference import Ref
 
 PARAMS = {"wgs84": (6378137.0, 0.0033528106647474805), "grs80": (6378137.0, 0.003352810681182319),
@@ -438,7 +439,42 @@ class TestProfilerEvents:
         assert events.count(("call", "create")) == 1 and ("call", "__cinit__") in events
 
 
-def test_sphere_latitude_is_nan():
-    # f = 0 makes the Newton step 0/0 from the first iteration (B = 0): NaN, as the kernel states.
-    rec = Ellipsoid(6378137.0, 0.0).lla_from_pos(np.array([4e6, 3e6, 3e6]))[0]
-    assert math.isnan(rec["lat"]) and rec["lon"] == math.atan2(3e6, 4e6)
+class TestSphere:
+    """f = 0: the Newton step would divide by B = f a (2 - f) = 0; the latitude is atan2(z, p)."""
+
+    sphere = Ellipsoid(6371000.0, 0.0)
+    lla = np.array([[0.5, 0.0, 0.0], [-1.2, 2.0, 3.5e5], [1.5707, -3.0, -2e3], [0.0, 1.0, 4.2e7], [-0.9, 0.4, 10.0]])
+
+    def test_round_trip_with_pos_from_lla(self):
+        lat, lon, alt = self.lla.T
+        r = self.sphere.pos_from_lla(lat, lon, alt)
+        out = self.sphere.lla_from_pos(r)
+        np.testing.assert_allclose(out["lat"], lat, rtol=0, atol=1e-15)
+        np.testing.assert_allclose(out["lon"], lon, rtol=0, atol=1e-15)
+        np.testing.assert_allclose(out["alt"], alt, rtol=0, atol=1e-8)
+        assert out["lat"][0] == math.atan2(r[0, 2], math.hypot(r[0, 0], r[0, 1]))
+        assert out["alt"][1] == math.sqrt((r[1] ** 2).sum()) - 6371000.0
+        one = self.sphere.lla_from_pos(np.array([6371000 * math.cos(0.5), 0, 6371000 * math.sin(0.5)]))[0]
+        assert abs(one["lat"] - 0.5) < 1e-15 and abs(one["alt"]) < 1e-8
+
+    def test_solver_and_state(self):
+        r = self.sphere.pos_from_lla(self.lla[:, 0], self.lla[:, 1], self.lla[:, 2])
+        np.testing.assert_allclose(self.sphere.solve_reduced_lat_equation(r), self.lla[:, 0], rtol=0, atol=1e-15)
+        state = self.sphere.geodetic_state_from_state_vector(r, np.tile([10.0, -20.0, 30.0], (len(r), 1)))
+        assert np.isfinite(state.view((float, 6))).all()
+        back_r, back_v = self.sphere.state_vector_from_geodetic_state(state)
+        np.testing.assert_allclose(back_r, r, rtol=1e-14, atol=1e-6)
+        np.testing.assert_allclose(back_v, np.tile([10.0, -20.0, 30.0], (len(r), 1)), rtol=0, atol=1e-6)
+
+
+def test_ctrl_c_stops_a_long_call():
+    # SIGINT during a 3e7-point lla_from_pos (several seconds of work): the call ends with
+    # KeyboardInterrupt soon after the signal, and no result is bound.
+    latency, unset = interrupt("""
+        import numpy as np
+        from kelvara.mathtools.ellipsoid.ellipsoid import create
+        w = create("wgs84")
+        r = np.broadcast_to(np.array([4e6, 3e6, 3e6]), (30_000_000, 3))
+        w.lla_from_pos(r[:10])
+    """, "w.lla_from_pos(r)")
+    assert unset and latency < 0.5

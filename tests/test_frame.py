@@ -66,6 +66,43 @@ class TestArguments:
             assert str(info.value) == f"Argument 'value' has incorrect type (expected str, got {got})"
 
 
+class TestMiddleLayer:
+    def test_method_template(self):
+        assert ft.pair(1) == (1, None) and ft.pair(1, b=2) == (1, 2) and ft.pair(b=2, a=1) == (1, 2)
+        for call, message in [(lambda: ft.pair(), "pair() takes at least 1 positional argument (0 given)"),
+                              (lambda: ft.pair(1, c=2), "pair() got an unexpected keyword argument 'c'")]:
+            with pytest.raises(TypeError) as info:
+                call()
+            assert str(info.value) == message
+        seen = []
+        sys.setprofile(lambda frame, event, arg: seen.append((event, frame.f_code.co_name)))
+        try:
+            ft.pair(1)
+        finally:
+            sys.setprofile(None)
+        assert ("call", "pair") in seen and ("return", "pair") in seen
+
+    def test_interning_is_all_or_nothing(self):
+        assert ft.interned() == ("alpha", 7, ("x", "y"))
+        try:
+            with pytest.raises(ValueError, match="flaky constant"):
+                ft.reintern(True)
+            assert ft.interned() == (None, None, None)  # nothing half-made is left behind
+        finally:
+            ft.reintern(False)
+        assert ft.interned() == ("alpha", 7, ("x", "y"))
+
+    def test_optional_attribute(self):
+        class Odd:
+            @property
+            def boom(self):
+                raise KeyError("boom")
+        assert ft.optional_attr(Odd(), "nope") == "missing"
+        assert ft.optional_attr(Odd(), "__class__") is Odd
+        with pytest.raises(KeyError):
+            ft.optional_attr(Odd(), "boom")
+
+
 class TestFunctionTables:
     @pytest.fixture
     def target(self):

@@ -322,6 +322,41 @@ class TestCLevelTable:
         assert t.epoch.jd == pytest.approx(jd_of_year_start(2021) + 31.5, abs=1e-9)
 
 
+class TestColumnKernels:
+    """The pure column parser (tle_kernels.hpp) without the Python type around it."""
+
+    @pytest.fixture
+    def client(self):
+        import tle_client
+        return tle_client
+
+    @pytest.mark.parametrize("raw, satno, year, day", [
+        (b"1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927", b"25544", 2008, 264.51782528),
+        (b"1 00005U 58002B   57001.00000000", b"00005", 1957, 1.0),
+        (b"1 A0001U 98067A   56365.99999999", b"A0001", 2056, 365.99999999),
+        (b"1 2", b"2", 2000, 0.0),
+        (b"", b"", 2000, 0.0),
+        (b"1 12345U 00000A   -5 1.5e2", b"12345", 1995, 150.0),
+        (b"1 12345U 00000A   99  1.5e2     ", b"12345", 1999, 150.0),
+        (b"9" * 70, b"99999", 1999, 999999999999.0),
+    ])
+    def test_line1_fields(self, client, raw, satno, year, day):
+        got_satno, got_year, got_day = client.line1_fields(raw)
+        assert got_satno == satno + bytes(6 - len(satno))
+        assert (got_year, got_day) == (year, day)
+
+    @pytest.mark.parametrize("text", [b"264.51782528", b"  -0.5", b"+12", b"1e3", b"0x1p4", b"inf", b"nan(1)",
+                                      b"12.5abc", b"abc", b"", b"123456789012.345", b".5", b"1234567890123456"])
+    def test_parse_real_is_c_atof(self, client, text):
+        # The fast decimal path and strtod agree with Python's float() of the longest numeric prefix.
+        import ctypes, math
+        libc = ctypes.CDLL(None)
+        libc.strtod.restype = ctypes.c_double
+        expected = libc.strtod(ctypes.c_char_p(text), None)  # the test process runs in the C locale
+        got = client.parse_real(text)
+        assert got == expected or (math.isnan(got) and math.isnan(expected))
+
+
 class TestBinding:
     """Binding of Time at load and the results and failures of the Time calls, with a stand-in Time."""
 

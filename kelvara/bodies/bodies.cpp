@@ -4,18 +4,13 @@
 // allocated (before __init__ runs) and never change them afterwards. The properties hand the
 // stored memory back to Python without copying.
 #include "../frame/frame.hpp"
+#include "../frame/arrays.hpp"
 #include "../frame/globals.hpp"
-#include "../frame/numpy.hpp"
 #include "../mathtools/linear/linear.hpp"
-#include "bodies.hpp"
-#include "ephemeris_kernels.hpp"
-
-#if __has_include("../time/time.hpp")
 #include "../time/time.hpp"
-#define KELVARA_TIME_RECORD_SIZE sizeof(kelvara::TimeObject)
-#else
-#define KELVARA_TIME_RECORD_SIZE std::size_t(280)
-#endif
+#include "bodies.hpp"
+#include "bodies_doc.hpp"
+#include "ephemeris_kernels.hpp"
 
 namespace {
 
@@ -24,59 +19,29 @@ using kelvara::MoonObject;
 using kelvara::MoonVTable;
 using kelvara::SunObject;
 using kelvara::SunVTable;
-
-constexpr const char* source_file = "kelvara/bodies/bodies.cpp";
+using namespace kelvara::bodies_doc;
 
 // Bound at import and kept for the life of the process.
 PyTypeObject* time_type = nullptr;
 PyTypeObject* celestial_type = nullptr;
 kelvara::linear::normalize_array_fn* normalize_array = nullptr;
-PyObject* module_dict = nullptr;
 
-// Interned identifiers and small constants, made once.
-struct Names {
-    PyObject *numpy, *asarray, *zeros, *double_, *tt, *jd12, *size, *new_, *dict, *update,
-        *unpickle, *shape_dtype, *three, *checksum, *checksum_fmt;
-} names{};
-
-void prepare_names() {
-    if (names.numpy) return;
-    names.numpy = frame::interned("numpy");
-    names.asarray = frame::interned("asarray");
-    names.zeros = frame::interned("zeros");
-    names.double_ = frame::interned("double");
-    names.tt = frame::interned("tt");
-    names.jd12 = frame::interned("jd12");
-    names.size = frame::interned("size");
-    names.new_ = frame::interned("__new__");
-    names.dict = frame::interned("__dict__");
-    names.update = frame::interned("update");
-    names.unpickle = frame::interned("__pyx_unpickle_CelestialBody");
-    names.shape_dtype = frame::check(PyTuple_Pack(2, frame::interned("shape"), frame::interned("dtype")));
-    names.three = frame::check(PyLong_FromLong(3));
-    names.checksum = frame::check(PyLong_FromLong(0x428424d));
-    names.checksum_fmt = frame::check(PyUnicode_FromString(
-        "Incompatible checksums (0x%x vs (0x428424d, 0x9f174ba, 0xb4612c8) = (_r_GCRF, _v_GCRF, time))"));
-}
+const frame::Name numpy_global{"numpy"}, tt{"tt"}, jd12{"jd12"}, size{"size"}, new_{"__new__"}, dict_{"__dict__"},
+    update{"update"}, unpickle{"__pyx_unpickle_CelestialBody"};
+const frame::Constant checksum{[] { return PyLong_FromLong(0x428424d); }};
+const frame::Constant checksum_fmt{[] {
+    return PyUnicode_FromString(
+        "Incompatible checksums (0x%x vs (0x428424d, 0x9f174ba, 0xb4612c8) = (_r_GCRF, _v_GCRF, time))");
+}};
+const frame::NumpyGlobal numpy{numpy_global};
 
 inline CelestialBodyObject* body_of(PyObject* o) noexcept { return reinterpret_cast<CelestialBodyObject*>(o); }
 
-// ---------------------------------------------------------------------------------------------
-// NumPy through the module global `numpy`, as the module's Python code would reach it.
-
-frame::Ref numpy_attr(PyObject* name) {
-    frame::Ref np = frame::lookup_global(module_dict, names.numpy);
-    return frame::getattr(np.get(), name);
-}
-
 /// numpy.zeros(shape=(n, 3), dtype=numpy.double) with `n` as given (any Python object).
 frame::Ref zeros_n3(PyObject* n) {
-    frame::Ref np = frame::lookup_global(module_dict, names.numpy);
-    frame::Ref zeros = frame::getattr(np.get(), names.zeros);
-    frame::Ref dtype = frame::getattr(np.get(), names.double_);
-    frame::Ref shape = frame::Ref::steal(PyTuple_Pack(2, n, names.three));
-    PyObject* argv[] = {nullptr, shape.get(), dtype.get()};
-    return frame::Ref::steal(PyObject_Vectorcall(zeros.get(), argv + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, names.shape_dtype));
+    frame::Ref three = frame::Ref::steal(PyLong_FromLong(3));
+    frame::Ref shape = frame::Ref::steal(PyTuple_Pack(2, n, three.get()));
+    return numpy.zeros(shape.get());
 }
 
 /// numpy.zeros_like of a freshly made positions array (a C-ordered (N, 3) float64 ndarray): a new
@@ -84,7 +49,7 @@ frame::Ref zeros_n3(PyObject* n) {
 /// a one-epoch Moon.
 frame::Ref zeros_like(const frame::Slice& positions) {
     npy_intp dims[2] = {positions.shape[0], positions.shape[1]};
-    return frame::Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+    return frame::new_zeros(2, dims);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -130,9 +95,9 @@ void check_result(frame::Slice& s) {
 
 /// `time.tt.jd12` as a read-only 2-D double view of any strides.
 frame::View epochs(PyObject* time) {
-    frame::Ref tt = frame::getattr(time, names.tt);
-    frame::Ref jd12 = frame::getattr(tt.get(), names.jd12);
-    return frame::View(frame::view2d(jd12.get(), false));
+    frame::Ref on_tt = frame::getattr(time, tt);
+    frame::Ref jd = frame::getattr(on_tt.get(), jd12);
+    return frame::View(frame::view2d(jd.get(), false));
 }
 
 /// The epoch loops read two columns of `jd` and write its row count into outputs of `rows`
@@ -164,72 +129,40 @@ PyObject* celestial_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
 }
 
 int celestial_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"__init__", nullptr};
+    static frame::Site site{"__init__"};
     return frame::guarded_status(site, [&] {
         auto [time] = frame::parse(sig_init, args, kwargs);
         check_time(time);
     });
 }
 
-int celestial_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(body_of(self)->time);
-    return 0;
-}
-
-int celestial_clear(PyObject* self) noexcept {
-    CelestialBodyObject* b = body_of(self);
-    PyObject* old = b->time;
-    b->time = Py_NewRef(Py_None);
-    Py_XDECREF(old);
-    return 0;
-}
-
-void celestial_dealloc(PyObject* self) noexcept {
-    PyTypeObject* tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    CelestialBodyObject* b = body_of(self);
-    Py_CLEAR(b->time);
+/// The typed views a body owns besides its time, released when it is deallocated.
+void release_views(CelestialBodyObject* b) noexcept {
     frame::release(b->_r_GCRF);
     frame::release(b->_v_GCRF);
-    tp->tp_free(self);
-    Py_DECREF(tp);
 }
+
+using BodyGC = frame::OneReferenceGC<CelestialBodyObject, &CelestialBodyObject::time, release_views>;
 
 /// numpy.asarray over a stored view: an array sharing the body's memory.
 frame::Ref as_array(const frame::Slice& s) {
     require_array(s);
-    frame::Ref asarray = numpy_attr(names.asarray);
-    return frame::call(asarray.get(), s.memview);
+    return numpy.asarray(s.memview);
 }
 
-PyObject* get_r_GCRF(PyObject* self, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] { return as_array(body_of(self)->_r_GCRF); });
+frame::Ref get_r_GCRF(CelestialBodyObject* self) { return as_array(self->_r_GCRF); }
+frame::Ref get_v_GCRF(CelestialBodyObject* self) { return as_array(self->_v_GCRF); }
+
+frame::Ref get_ur_GCRF(CelestialBodyObject* self) {
+    const frame::Slice& r = self->_r_GCRF;
+    require_array(r);
+    frame::Slice u = normalize_array(r);
+    check_result(u);
+    frame::View owned(u);
+    return numpy.asarray(owned.slice().memview);
 }
 
-PyObject* get_v_GCRF(PyObject* self, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] { return as_array(body_of(self)->_v_GCRF); });
-}
-
-PyObject* get_ur_GCRF(PyObject* self, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] {
-        const frame::Slice& r = body_of(self)->_r_GCRF;
-        require_array(r);
-        frame::Slice u = normalize_array(r);
-        check_result(u);
-        frame::View owned(u);
-        frame::Ref asarray = numpy_attr(names.asarray);
-        return frame::call(asarray.get(), owned.slice().memview);
-    });
-}
-
-PyObject* get_time(PyObject* self, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] { return frame::Ref::borrow(body_of(self)->time); });
-}
+frame::Ref get_time(CelestialBodyObject* self) { return frame::Ref::borrow(self->time); }
 
 /// Replace the three fields from a state tuple (r, v, time[, dict]), in that order.
 void apply_state(PyObject* self, PyObject* state) {
@@ -247,14 +180,10 @@ void apply_state(PyObject* self, PyObject* state) {
     b->time = Py_NewRef(time);
     Py_DECREF(old);
     if (PyTuple_GET_SIZE(state) > 3) {
-        frame::Ref d = frame::Ref::steal_or_null(PyObject_GetAttr(self, names.dict));
-        if (!d) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw frame::PyErrorSet{};
-            PyErr_Clear();
-            return;
-        }
-        frame::Ref update = frame::getattr(d.get(), names.update);
-        frame::call(update.get(), PyTuple_GET_ITEM(state, 3));
+        frame::Ref d = frame::getattr_optional(self, dict_);
+        if (!d) return;
+        frame::Ref update_fn = frame::getattr(d.get(), update);
+        frame::call(update_fn.get(), PyTuple_GET_ITEM(state, 3));
     }
 }
 
@@ -263,17 +192,13 @@ void require_tuple(PyObject* state) {
 }
 
 PyObject* celestial_reduce(PyObject* self, PyObject*) noexcept {
-    static frame::Site site{"__reduce_cython__", nullptr};
+    static frame::Site site{"__reduce_cython__"};
     return frame::guarded(site, [&] {
         CelestialBodyObject* b = body_of(self);
         frame::Ref r = stored_memview(b->_r_GCRF);
         frame::Ref v = stored_memview(b->_v_GCRF);
         frame::Ref state = frame::Ref::steal(PyTuple_Pack(3, r.get(), v.get(), b->time));
-        frame::Ref d = frame::Ref::steal_or_null(PyObject_GetAttr(self, names.dict));
-        if (!d) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw frame::PyErrorSet{};
-            PyErr_Clear();
-        }
+        frame::Ref d = frame::getattr_optional(self, dict_);
         bool use_setstate;
         if (d && d.get() != Py_None) {
             state = frame::Ref::steal(PyTuple_Pack(4, r.get(), v.get(), b->time, d.get()));
@@ -281,16 +206,17 @@ PyObject* celestial_reduce(PyObject* self, PyObject*) noexcept {
         } else {
             use_setstate = b->time != Py_None;
         }
-        frame::Ref unpickle = frame::lookup_global(module_dict, names.unpickle);
+        frame::Ref unpickle_fn = frame::module_global(unpickle);
         PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+        PyObject* sum = checksum;
         if (use_setstate)
-            return frame::Ref::steal(Py_BuildValue("(O(OOO)O)", unpickle.get(), type, names.checksum, Py_None, state.get()));
-        return frame::Ref::steal(Py_BuildValue("(O(OOO))", unpickle.get(), type, names.checksum, state.get()));
+            return frame::Ref::steal(Py_BuildValue("(O(OOO)O)", unpickle_fn.get(), type, sum, Py_None, state.get()));
+        return frame::Ref::steal(Py_BuildValue("(O(OOO))", unpickle_fn.get(), type, sum, state.get()));
     });
 }
 
 PyObject* celestial_setstate(PyObject* self, PyObject* state) noexcept {
-    static frame::Site site{"__setstate_cython__", nullptr};
+    static frame::Site site{"__setstate_cython__"};
     return frame::guarded(site, [&] {
         require_tuple(state);
         apply_state(self, state);
@@ -301,7 +227,7 @@ PyObject* celestial_setstate(PyObject* self, PyObject* state) noexcept {
 const frame::Signature<3> sig_unpickle{"__pyx_unpickle_CelestialBody", {"__pyx_type", "__pyx_checksum", "__pyx_state"}};
 
 PyObject* unpickle_celestial(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"__pyx_unpickle_CelestialBody", nullptr};
+    static frame::Site site{"__pyx_unpickle_CelestialBody"};
     return frame::guarded(site, [&] {
         auto [type, checksum_obj, state] = frame::parse(sig_unpickle, args, nargsf, kwnames);
         long checksum = PyLong_AsLong(checksum_obj);
@@ -309,12 +235,12 @@ PyObject* unpickle_celestial(PyObject*, PyObject* const* args, Py_ssize_t nargsf
         if (checksum != 0x428424d && checksum != 0x9f174ba && checksum != 0xb4612c8) {
             frame::Ref pickle_error = frame::import_from("pickle", "PickleError");
             frame::Ref value = frame::Ref::steal(PyLong_FromLong(checksum));
-            frame::Ref message = frame::Ref::steal(PyUnicode_Format(names.checksum_fmt, value.get()));
+            frame::Ref message = frame::Ref::steal(PyUnicode_Format(checksum_fmt, value.get()));
             PyErr_SetObject(pickle_error.get(), message.get());
             throw frame::PyErrorSet{};
         }
-        frame::Ref new_ = frame::getattr(reinterpret_cast<PyObject*>(celestial_type), names.new_);
-        frame::Ref result = frame::call(new_.get(), type);
+        frame::Ref new_fn = frame::getattr(reinterpret_cast<PyObject*>(celestial_type), new_);
+        frame::Ref result = frame::call(new_fn.get(), type);
         if (state != Py_None) {
             require_tuple(state);
             // CelestialBody.__new__ only makes CelestialBody instances; refuse anything else
@@ -331,17 +257,22 @@ PyObject* unpickle_celestial(PyObject*, PyObject* const* args, Py_ssize_t nargsf
 // ---------------------------------------------------------------------------------------------
 // Sun
 
+/// An epoch costs microseconds (ERFA's series), so the epoch loops poll for signals every 1024
+/// epochs (25 ms of Sun), not every 65536.
+constexpr Py_ssize_t epochs_per_poll = 1024;
+
 frame::Slice sun_calculate_position(SunObject*, PyObject* time) noexcept {
-    static frame::Site site{"calculate_position", nullptr};
+    static frame::Site site{"calculate_position"};
     frame::Profiled events(site);
     return frame::translate<frame::Slice>(frame::empty_slice(), [&]() -> frame::Slice {
         frame::View jd = epochs(time);
-        frame::Ref size = frame::getattr(time, names.size);
-        frame::Ref r_array = zeros_n3(size.get());
+        frame::Ref n_epochs = frame::getattr(time, size);
+        frame::Ref r_array = zeros_n3(n_epochs.get());
         frame::View r(frame::view2d(r_array.get(), true));
         check_epochs(jd, r.rows());
         const Py_ssize_t n = jd.rows();
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i, epochs_per_poll);
             double p[3];
             kelvara::ephemeris::sun_position(jd(i, 0), jd(i, 1), p);
             r(i, 0) = p[0];
@@ -366,7 +297,7 @@ std::pair<frame::Ref, PyObject*> allocate_body(PyTypeObject* type, PyObject* arg
 SunVTable sun_vtable{sun_calculate_position};
 
 PyObject* sun_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"__cinit__", nullptr};
+    static frame::Site site{"__cinit__"};
     return frame::guarded(site, [&] {
         auto [self, time] = allocate_body(type, args, kwargs);
         auto* sun = reinterpret_cast<SunObject*>(self.get());
@@ -385,7 +316,7 @@ PyObject* sun_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
 // Moon
 
 void moon_calculate_state_GCRF(MoonObject*, PyObject* time, frame::Slice r_slice, frame::Slice v_slice) noexcept {
-    static frame::Site site{"calculate_state_GCRF", nullptr};
+    static frame::Site site{"calculate_state_GCRF"};
     frame::Profiled events(site);
     frame::translate<int>(-1, [&] {
         // Both outputs must hold every epoch and three columns: a mismatched Time (more jd12
@@ -399,6 +330,7 @@ void moon_calculate_state_GCRF(MoonObject*, PyObject* time, frame::Slice r_slice
         check_epochs(jd, rows);
         const Py_ssize_t n = jd.rows();
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i, epochs_per_poll);
             double p[3], q[3];
             kelvara::ephemeris::moon_state(jd(i, 0), jd(i, 1), p, q);
             frame::at(r_slice, i, 0) = p[0];
@@ -415,14 +347,14 @@ void moon_calculate_state_GCRF(MoonObject*, PyObject* time, frame::Slice r_slice
 MoonVTable moon_vtable{moon_calculate_state_GCRF};
 
 PyObject* moon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"__cinit__", nullptr};
+    static frame::Site site{"__cinit__"};
     return frame::guarded(site, [&] {
         auto [self, time] = allocate_body(type, args, kwargs);
         auto* moon = reinterpret_cast<MoonObject*>(self.get());
         moon->vtab = &moon_vtable;
         CelestialBodyObject* b = &moon->base;
-        frame::Ref size = frame::getattr(time, names.size);
-        frame::Ref r = zeros_n3(size.get());
+        frame::Ref n_epochs = frame::getattr(time, size);
+        frame::Ref r = zeros_n3(n_epochs.get());
         store(b->_r_GCRF, frame::view2d(r.get(), true));
         frame::Ref v = zeros_like(b->_r_GCRF);
         store(b->_v_GCRF, frame::view2d(v.get(), true));
@@ -435,49 +367,11 @@ PyObject* moon_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
 // ---------------------------------------------------------------------------------------------
 // Types
 
-const char celestial_doc[] =
-    "CelestialBody(Time time) -> None\n\nRepresent a celestial body with position and velocity in the Geocentric "
-    "Celestial Reference Frame (GCRF) at a given epoch.\n\nParameters\n----------\ntime : Time\n    Epoch at which to "
-    "evaluate or load the body's state vectors.\n\nAttributes\n----------\nr_GCRF : ndarray\n    Cartesian position "
-    "vector [x, y, z] in meters (GCRF frame) at the stored epoch.\nv_GCRF : ndarray\n    Cartesian velocity vector "
-    "[vx, vy, vz] in meters per second (GCRF frame) at the stored epoch.\nur_GCRF : ndarray\n    Unit vector along "
-    "the position direction in GCRF, i.e., r_GCRF / \u2016r_GCRF\u2016.";
-
-const char sun_doc[] =
-    "Sun(Time time) -> None\n\nRepresent the Sun as a :class:`CelestialBody` with standard gravitational parameters "
-    "and radius constants.\n\nParameters\n----------\ntime : Time\n   Epoch at which to evaluate or load the body's "
-    "state vectors.\n\nClass Attributes\n----------------\nGM_JPL2021 : double\n    Gravitational parameter (\u03bc = "
-    "GM) from JPL 2021 ephemerides, in m\u00b3/s\u00b2.\nGM_IAU2015 : double\n    Gravitational parameter from IAU "
-    "2015 constants, in m\u00b3/s\u00b2.\nGM_SEI1992 : double\n    Gravitational parameter from SEI 1992 constants, "
-    "in m\u00b3/s\u00b2.\nGM : double\n    Selected default gravitational parameter (set to GM_IAU2015), in "
-    "m\u00b3/s\u00b2.\n\nRe_IAU2015 : double\n    Equatorial radius from IAU 2015 conventions, in metres.\nRe_SEI1992 "
-    ": double\n    Equatorial radius from SEI 1992 conventions, in metres.\nRe : double\n    Selected default "
-    "equatorial radius (set to Re_IAU2015), in metres.";
-
-const char moon_doc[] =
-    "Moon(Time time) -> None\n\nRepresent the Moon as :class:`CelestialBody` with standard gravitational parameters "
-    "and radius.\n\nParameters\n----------\ntime : Time\n   Epoch at which to evaluate or load the body's state "
-    "vectors.\n\nClass Attributes\n----------------\nGM_JPL2021 : double\n    Gravitational parameter (\u03bc = GM) "
-    "from JPL 2021 ephemerides, in m\u00b3/s\u00b2.\nGM_SEI1992 : double\n    Gravitational parameter from SEI 1992 "
-    "constants, in m\u00b3/s\u00b2.\nGM : double\n    Selected default gravitational parameter (set to GM_JPL2021), "
-    "in m\u00b3/s\u00b2.\n\nRe_SEI1992 : double\n    Mean radius from SEI 1992 conventions, in metres.\nRe : "
-    "double\n    Selected default radius (set to Re_SEI1992), in metres.";
-
 PyGetSetDef celestial_getset[] = {
-    {"r_GCRF", get_r_GCRF, nullptr,
-     "CelestialBody.r_GCRF: ndarray[double]\n\nPosition vector in GCRF coordinates (meters).\n\nReturns\n-------\n"
-     "ndarray shape (N,3)\n    Cartesian position [x, y, z] in meters (GCRF frame) at the stored epoch.",
-     nullptr},
-    {"v_GCRF", get_v_GCRF, nullptr,
-     "CelestialBody.v_GCRF: ndarray[double]\n\nVelocity vector in GCRF coordinates (meters per second).\n\nReturns\n"
-     "-------\nndarray shape (N,3)\n    Cartesian velocity [vx, vy, vz] in meters per second (GCRF frame) at the "
-     "stored epoch.",
-     nullptr},
-    {"ur_GCRF", get_ur_GCRF, nullptr,
-     "CelestialBody.ur_GCRF: ndarray[double]\n\nUnit position direction vector in GCRF.\n\nReturns\n-------\n"
-     "ndarray shape (N,3)\n    Unit vector parallel to r_GCRF, i.e., r_GCRF / \u2016r_GCRF\u2016.",
-     nullptr},
-    {"time", get_time, nullptr, nullptr, nullptr},
+    {"r_GCRF", frame::getter<get_r_GCRF>, nullptr, doc_r_GCRF, nullptr},
+    {"v_GCRF", frame::getter<get_v_GCRF>, nullptr, doc_v_GCRF, nullptr},
+    {"ur_GCRF", frame::getter<get_ur_GCRF>, nullptr, doc_ur_GCRF, nullptr},
+    {"time", frame::getter<get_time>, nullptr, nullptr, nullptr},
     {},
 };
 
@@ -498,9 +392,9 @@ PyType_Slot celestial_slots[] = {
     {Py_tp_doc, const_cast<char*>(celestial_doc)},
     {Py_tp_new, reinterpret_cast<void*>(celestial_new)},
     {Py_tp_init, reinterpret_cast<void*>(celestial_init)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(celestial_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(celestial_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(celestial_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(BodyGC::dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(BodyGC::traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(BodyGC::clear)},
     {Py_tp_getset, celestial_getset},
     {Py_tp_methods, celestial_methods},
     {0, nullptr},
@@ -511,8 +405,8 @@ PyType_Spec celestial_spec{"kelvara.bodies.bodies.CelestialBody", sizeof(Celesti
 PyType_Slot sun_slots[] = {
     {Py_tp_doc, const_cast<char*>(sun_doc)},
     {Py_tp_new, reinterpret_cast<void*>(sun_new)},
-    {Py_tp_traverse, reinterpret_cast<void*>(celestial_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(celestial_clear)},
+    {Py_tp_traverse, reinterpret_cast<void*>(BodyGC::traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(BodyGC::clear)},
     {Py_tp_methods, sun_methods},
     {0, nullptr},
 };
@@ -521,8 +415,8 @@ PyType_Spec sun_spec{"kelvara.bodies.bodies.Sun", sizeof(SunObject), 0, body_fla
 PyType_Slot moon_slots[] = {
     {Py_tp_doc, const_cast<char*>(moon_doc)},
     {Py_tp_new, reinterpret_cast<void*>(moon_new)},
-    {Py_tp_traverse, reinterpret_cast<void*>(celestial_traverse)},
-    {Py_tp_clear, reinterpret_cast<void*>(celestial_clear)},
+    {Py_tp_traverse, reinterpret_cast<void*>(BodyGC::traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(BodyGC::clear)},
     {Py_tp_methods, moon_methods},
     {0, nullptr},
 };
@@ -545,9 +439,6 @@ void set_alias(PyTypeObject* type, const char* alias, const char* source) {
 }
 
 void body(frame::Module&, PyObject* module) {
-    prepare_names();
-    module_dict = frame::check(PyModule_GetDict(module));
-
     // Types: CelestialBody, then Sun and Moon on top of it.
     PyTypeObject* celestial = frame::add_type(module, &celestial_spec);
     frame::Ref bases = frame::bases_of(celestial);
@@ -556,7 +447,7 @@ void body(frame::Module&, PyObject* module) {
     celestial_type = celestial;
 
     // Type imports, then C-function imports.
-    time_type = frame::import_type("kelvara.time.time", "Time", KELVARA_TIME_RECORD_SIZE);
+    time_type = kelvara::import_time_type();
     normalize_array = kelvara::linear::normalize_array.bind();
 
     // Module body.
@@ -582,7 +473,7 @@ void body(frame::Module&, PyObject* module) {
 
 frame::Module bodies_module("kelvara.bodies.bodies", "bodies",
                             "Geocentric GCRF positions and velocities of the Sun and the Moon, computed with ERFA.",
-                            source_file, {}, body, frame::import_numpy);
+                            "kelvara/bodies/bodies.cpp", {}, body, frame::import_numpy);
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "../frame/records.hpp"
+#include "../frame/field.hpp"
 
 namespace kelvara {
 

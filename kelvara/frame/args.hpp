@@ -44,12 +44,22 @@ inline void check_arg_type(PyObject* o, PyTypeObject* t, const char* name, bool 
 
 namespace detail {
 
+/// Intern the parameter names on first use, all or nothing: a failure part-way drops the names
+/// made so far, so no key is ever left null beside set ones.
 template <std::size_t N>
 inline void intern_keys(const Signature<N>& sig) {
     if constexpr (N == 0) return;
     else {
-        if (sig.keys[0]) return;
-        for (std::size_t i = 0; i < N; ++i) sig.keys[i] = check(PyUnicode_InternFromString(sig.params[i]));
+        if (sig.keys[N - 1]) return;  // the last key is set only once all are
+        std::array<PyObject*, N> made{};
+        for (std::size_t i = 0; i < N; ++i) {
+            made[i] = PyUnicode_InternFromString(sig.params[i]);
+            if (!made[i]) {
+                for (PyObject* k : made) Py_XDECREF(k);
+                throw PyErrorSet{};
+            }
+        }
+        sig.keys = made;
     }
 }
 

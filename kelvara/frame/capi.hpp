@@ -11,10 +11,8 @@ namespace frame {
 
 namespace detail {
 inline Ref capi_dict(PyObject* module) {
-    Ref d = Ref::steal_or_null(PyObject_GetAttrString(module, "__pyx_capi__"));
+    Ref d = getattr_optional(module, "__pyx_capi__");
     if (d) return d;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
-    PyErr_Clear();
     d = Ref::steal(PyDict_New());
     check_status(PyObject_SetAttrString(module, "__pyx_capi__", d.get()));
     return d;

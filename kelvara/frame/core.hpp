@@ -66,6 +66,23 @@ private:
 /// Attribute lookup that throws on failure.
 inline Ref getattr(PyObject* o, const char* name) { return Ref::steal(PyObject_GetAttrString(o, name)); }
 inline Ref getattr(PyObject* o, PyObject* name) { return Ref::steal(PyObject_GetAttr(o, name)); }
+/// `getattr(o, name)` where a missing attribute is an answer: a null Ref when the lookup raised
+/// AttributeError (cleared), the attribute otherwise; any other error propagates.
+inline Ref getattr_optional(PyObject* o, PyObject* name) {
+    Ref v = Ref::steal_or_null(PyObject_GetAttr(o, name));
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
+    PyErr_Clear();
+    return v;
+}
+inline Ref getattr_optional(PyObject* o, const char* name) {
+    Ref v = Ref::steal_or_null(PyObject_GetAttrString(o, name));
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
+    PyErr_Clear();
+    return v;
+}
+
 inline Ref import(const char* name) { return Ref::steal(PyImport_ImportModule(name)); }
 inline Ref str(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
 inline Ref as_float(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
@@ -84,10 +101,12 @@ inline double to_double(PyObject* o) {
     return v;
 }
 
-/// Poll for signals once every 65536 items of a long loop run with the lock held: a pending
-/// KeyboardInterrupt (or a signal handler's exception) unwinds to the boundary.
-inline void poll_signals(Py_ssize_t i) {
-    if ((i & 0xFFFF) == 0xFFFF && PyErr_CheckSignals() < 0) throw PyErrorSet{};
+/// Poll for signals once every `every` items (a power of two) of a long loop run with the lock
+/// held: a pending KeyboardInterrupt (or a signal handler's exception) unwinds to the boundary.
+/// 65536 suits items of well under a microsecond; loops whose items cost microseconds poll more
+/// often, so that Ctrl-C still ends them within a few hundredths of a second.
+inline void poll_signals(Py_ssize_t i, Py_ssize_t every = 65536) {
+    if ((i & (every - 1)) == every - 1 && PyErr_CheckSignals() < 0) throw PyErrorSet{};
 }
 
 /// Run `body` translating C++ failures into a set Python exception; `fail` is the failure value.

@@ -2,7 +2,8 @@
 // switch of the running interpreter.
 #pragma once
 
-#include "core.hpp"
+#include "cpython.hpp"
+#include "module.hpp"
 
 namespace frame {
 
@@ -19,6 +20,12 @@ inline Ref lookup_global(PyObject* module_dict, PyObject* name) {
     raise(PyExc_NameError, "name '%U' is not defined", name);
 }
 
+/// The global `name` of this library's module (see lookup_global).
+inline Ref module_global(PyObject* name) {
+    Module* m = Module::current();
+    return lookup_global(m ? m->dict() : nullptr, name);
+}
+
 /// An interned identifier kept for the life of the process.
 inline PyObject* interned(const char* s) {
     PyObject* o = PyUnicode_InternFromString(s);
@@ -26,16 +33,7 @@ inline PyObject* interned(const char* s) {
 }
 
 /// True unless the interpreter runs with assertions disabled (-O); read at every call.
-inline bool assertions_enabled() noexcept {
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-    return Py_OptimizeFlag == 0;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-}
+inline bool assertions_enabled() noexcept { return cpython::assertions_enabled(); }
 
 /// `assert cond` with a bare AssertionError, skipped when assertions are disabled.
 inline void check_assert(bool cond) {
@@ -43,6 +41,12 @@ inline void check_assert(bool cond) {
         PyErr_SetNone(PyExc_AssertionError);
         throw PyErrorSet{};
     }
+}
+
+/// `assert cond()` with a bare AssertionError; the condition is not evaluated under -O.
+template <class F>
+inline void assert_that(F&& cond) {
+    if (assertions_enabled()) check_assert(cond());
 }
 
 }  // namespace frame

@@ -10,10 +10,8 @@ namespace frame {
 /// ImportError "cannot import name <name>".
 inline Ref import_from(const char* module_name, const char* name) {
     Ref module = import(module_name);
-    Ref value = Ref::steal_or_null(PyObject_GetAttrString(module.get(), name));
+    Ref value = getattr_optional(module.get(), name);
     if (value) return value;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
-    PyErr_Clear();
     Ref full = Ref::steal(PyUnicode_FromFormat("%s.%s", module_name, name));
     PyObject* sub = PyDict_GetItemWithError(PyImport_GetModuleDict(), full.get());
     if (sub) return Ref::borrow(sub);

@@ -2,6 +2,7 @@
 // process-wide module record, and the failure handling that lets a failed import be retried.
 #pragma once
 
+#include "names.hpp"
 #include "profile.hpp"
 
 #include <cstdint>
@@ -55,6 +56,9 @@ public:
         return r;
     }
 
+    /// The module of this shared library (one per library), or null before its record exists.
+    static Module* current() noexcept { return self_; }
+
     const char* fullname() const noexcept { return fullname_; }
     PyModuleDef* def() noexcept { return &def_; }
     const char* file() const noexcept { return file_; }
@@ -106,12 +110,8 @@ private:
     }
 
     static void copy_spec_attr(PyObject* spec, const char* from, PyObject* mod, const char* to, bool skip_none) {
-        Ref value = Ref::steal_or_null(PyObject_GetAttrString(spec, from));
-        if (!value) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
-            PyErr_Clear();
-            return;
-        }
+        Ref value = getattr_optional(spec, from);
+        if (!value) return;
         if (skip_none && value.get() == Py_None) return;
         check_status(PyObject_SetAttrString(mod, to, value.get()));
     }
@@ -128,7 +128,7 @@ private:
                 run_exec(module);
             } catch (...) {
                 if (module_) {
-                    if (PyErr_Occurred()) _PyTraceback_Add(traceback_name_.c_str(), file_, 0);
+                    if (PyErr_Occurred()) cpython::add_traceback(traceback_name_.c_str(), file_, 0);
                     Py_CLEAR(module_);
                 } else if (!PyErr_Occurred()) {
                     PyErr_SetString(PyExc_ImportError, traceback_name_.c_str());
@@ -152,6 +152,7 @@ private:
         int present = check_status(PyDict_Contains(registry, key.get()));
         if (!present) check_status(PyDict_SetItem(registry, key.get(), module));
         lookup_builtins();
+        intern_all();
         body_(*this, module);
         Ref test = Ref::steal(PyDict_New());
         check_status(PyObject_SetAttrString(module, "__test__", test.get()));

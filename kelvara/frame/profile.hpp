@@ -3,13 +3,19 @@
 #pragma once
 
 #include "core.hpp"
-
-#include <frameobject.h>
+#include "cpython.hpp"
 
 namespace frame {
 
-/// One profiled function: its name and its module's source file; the code object is made on
-/// first use and kept for the life of the process.
+/// One profiled function; the code object is made on first use and kept for the life of the
+/// process. The naming rule every module follows, so that a profiler sees one vocabulary:
+///   - `name` is the name the callable has in Python: the method or function name; `__cinit__`
+///     for tp_new (unless a module's published profile fixes another, such as `Time.__new__`),
+///     `__init__` for tp_init, `__get__`/`__set__`/`__del__` for property slots, and the table
+///     name (e.g. `calculate_position`) for a C-level method; frame::Method and frame::getter
+///     apply the rule themselves;
+///   - `file` is left out (null): every site reports under its module's source file, which the
+///     module record sets. Sites are declared as `static frame::Site site{"name"};`.
 struct Site {
     const char* name;
     const char* file;
@@ -31,7 +37,7 @@ inline PyObject*& profile_globals() {
 
 /// True when a profiler should hear about a call starting now.
 inline bool profiling(PyThreadState* ts) noexcept {
-    return __builtin_expect(ts->cframe->use_tracing && !ts->tracing && ts->c_profilefunc, 0);
+    return __builtin_expect(cpython::profiler_active(ts), 0);
 }
 
 /// Emits the call event on construction and the return event on destruction. The return event
@@ -39,7 +45,7 @@ inline bool profiling(PyThreadState* ts) noexcept {
 class Profiled {
 public:
     explicit Profiled(Site& site) noexcept {
-        PyThreadState* ts = _PyThreadState_UncheckedGet();
+        PyThreadState* ts = cpython::thread_state();
         if (profiling(ts)) start(site, ts);
     }
     ~Profiled() { if (frame_) finish(); }
@@ -64,17 +70,17 @@ private:
         frame_ = PyFrame_New(ts, site.code, globals, nullptr);
         if (!frame_) { PyErr_Clear(); return; }
         PyThreadState_EnterTracing(ts);
-        int rc = ts->c_profilefunc(ts->c_profileobj, frame_, PyTrace_CALL, nullptr);
+        int rc = cpython::call_profiler(ts, frame_, PyTrace_CALL, nullptr);
         PyThreadState_LeaveTracing(ts);
         if (rc) PyErr_Clear();
     }
 
     void finish() noexcept {
-        PyThreadState* ts = _PyThreadState_UncheckedGet();
-        if (ts->cframe->use_tracing && !ts->tracing && ts->c_profilefunc) {
+        PyThreadState* ts = cpython::thread_state();
+        if (cpython::profiler_active(ts)) {
             ErrorStash keep;
             PyThreadState_EnterTracing(ts);
-            int rc = ts->c_profilefunc(ts->c_profileobj, frame_, PyTrace_RETURN,
+            int rc = cpython::call_profiler(ts, frame_, PyTrace_RETURN,
                                        PyErr_Occurred() ? Py_None : (result_ ? result_ : Py_None));
             PyThreadState_LeaveTracing(ts);
             if (rc) PyErr_Clear();

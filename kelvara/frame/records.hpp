@@ -4,17 +4,11 @@
 #pragma once
 
 #include "core.hpp"
+#include "field.hpp"
 
 #include <array>
 
 namespace frame {
-
-/// One field of a C record: its name, byte offset and number of doubles (3 for a vector).
-struct Field {
-    const char* name;
-    std::size_t offset;
-    std::size_t count;
-};
 
 namespace detail {
 inline void read_vector(PyObject* value, double* out, std::size_t n) {

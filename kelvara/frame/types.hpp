@@ -20,8 +20,10 @@ inline PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyObject* bas
 }
 
 /// Garbage-collector slots of a heap type whose one object field is `Field`: traversal visits
-/// the type and the field, clearing resets the field to None, deallocation releases it.
-template <class T, PyObject* T::*Field>
+/// the type and the field, clearing resets the field to None, deallocation releases it and then
+/// calls `Release` (when given) for what else the record owns outside the collector's view
+/// (typed views, buffers). Derived records that start with T share the same slots.
+template <class T, PyObject* T::*Field, void (*Release)(T*) noexcept = nullptr>
 struct OneReferenceGC {
     static int traverse(PyObject* o, visitproc visit, void* arg) noexcept {
         Py_VISIT(Py_TYPE(o));
@@ -36,6 +38,7 @@ struct OneReferenceGC {
         PyTypeObject* tp = Py_TYPE(o);
         PyObject_GC_UnTrack(o);
         Py_CLEAR(reinterpret_cast<T*>(o)->*Field);
+        if constexpr (Release != nullptr) Release(reinterpret_cast<T*>(o));
         tp->tp_free(o);
         Py_DECREF(tp);
     }

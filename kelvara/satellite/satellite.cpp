@@ -5,10 +5,12 @@
 #include <structmember.h>
 
 #include "../time/time.hpp"
+#include "satellite_doc.hpp"
 
 namespace {
 
 using frame::Ref;
+using kelvara::satellite_doc::doc__time;
 
 struct SatelliteObject {
     PyObject_HEAD
@@ -26,24 +28,21 @@ PyObject* satellite_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
 }
 
 int satellite_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"__init__", nullptr};
+    static frame::Site site{"__init__"};
     return frame::guarded_status(site, [&] { frame::parse_none("__init__", args, kwargs); });
 }
 
 using SatelliteGC = frame::OneReferenceGC<SatelliteObject, &SatelliteObject::_time>;
 
-PyObject* get_time(PyObject* o, void*) noexcept {
-    static frame::Site site{"__get__", nullptr};
-    return frame::guarded(site, [&] { return Ref::borrow(reinterpret_cast<SatelliteObject*>(o)->_time); });
-}
+Ref get_time(SatelliteObject* self) { return Ref::borrow(self->_time); }
 
 /// `time = value` stores Time(value); the held time is replaced only once the new one exists.
 int set_time(PyObject* o, PyObject* value, void*) noexcept {
     if (!value) {
-        static frame::Site del_site{"__del__", nullptr};
+        static frame::Site del_site{"__del__"};
         return frame::guarded_status(del_site, [] { frame::raise(PyExc_NotImplementedError, "__del__"); });
     }
-    static frame::Site site{"__set__", nullptr};
+    static frame::Site site{"__set__"};
     return frame::guarded_status(site, [&] {
         Ref t = frame::call(reinterpret_cast<PyObject*>(time_type), value);
         Py_SETREF(reinterpret_cast<SatelliteObject*>(o)->_time, t.release());
@@ -51,27 +50,9 @@ int set_time(PyObject* o, PyObject* value, void*) noexcept {
 }
 
 PyGetSetDef satellite_getset[] = {
-    {"time", get_time, set_time, "Satellite.time: Time", nullptr},
+    {"time", frame::getter<get_time>, set_time, "Satellite.time: Time", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-// Docstring of `_time` (the type and `time` keep their one-line texts).
-constexpr const char* doc__time = R"doc(Satellite._time: Time | None
-
-The stored epoch, the same object as `time`; None until `time` is first assigned.
-
-Examples
---------
->>> from kelvara.satellite.satellite import Satellite
->>> sat = Satellite()
->>> sat._time is None
-True
->>> sat.time = "2024-01-01T06:00:00"
->>> sat._time
-Time('2024-01-01T06:00:00.000000', scale='utc')
->>> sat._time is sat.time
-True
-)doc";
 
 PyMemberDef satellite_members[] = {
     {"_time", T_OBJECT, offsetof(SatelliteObject, _time), READONLY, doc__time},
@@ -106,7 +87,7 @@ PyType_Spec satellite_spec = {
 
 void body(frame::Module&, PyObject* module) {
     frame::add_type(module, &satellite_spec);  // kept for the life of the process
-    time_type = frame::import_type("kelvara.time.time", "Time", sizeof(kelvara::TimeObject));
+    time_type = kelvara::import_time_type();
 
     Ref numpy = frame::import("numpy");
     frame::check_status(PyModule_AddObjectRef(module, "numpy", numpy.get()));

@@ -260,7 +260,53 @@ PyObject* pool_visits(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// --- interned names, the method template, optional attributes -------------------------------
+
+bool fail_next = false;
+const frame::Name alpha{"alpha"};
+const frame::Constant flaky{[]() -> PyObject* {
+    if (fail_next) {
+        PyErr_SetString(PyExc_ValueError, "flaky constant");
+        return nullptr;
+    }
+    return PyLong_FromLong(7);
+}};
+const frame::KeyNames key_names{"x", "y"};
+
+/// (alpha, flaky, key_names), None for any not made.
+PyObject* interned(PyObject*, PyObject*) {
+    static frame::Site site{"interned"};
+    return frame::guarded(site, [&] { return frame::Ref::steal(pack({alpha, flaky, key_names})); });
+}
+
+/// Drop every interned object and make them again, with the flaky constant failing when asked.
+PyObject* reintern(PyObject*, PyObject* fail) {
+    static frame::Site site{"reintern"};
+    return frame::guarded(site, [&] {
+        frame::forget_interned();
+        fail_next = PyObject_IsTrue(fail);
+        frame::intern_all();
+        return frame::Ref::borrow(Py_None);
+    });
+}
+
+frame::Ref pair_impl(PyObject*, PyObject* a, PyObject* b) { return frame::Ref::steal(pack({a, b})); }
+
+/// getattr(o, name) or the text "missing".
+PyObject* optional_attr(PyObject*, PyObject* const* args, Py_ssize_t n) {
+    static frame::Site site{"optional_attr"};
+    return frame::guarded(site, [&] {
+        if (n != 2) frame::raise(PyExc_TypeError, "(obj, name)");
+        frame::Ref v = frame::getattr_optional(args[0], args[1]);
+        return v ? v : frame::str("missing");
+    });
+}
+
 PyMethodDef methods[] = {
+    frame::MethodWithDefaults<1, "pair", "a", "b">::def<pair_impl>(nullptr),
+    {"interned", interned, METH_NOARGS, nullptr},
+    {"reintern", reintern, METH_O, nullptr},
+    {"optional_attr", reinterpret_cast<PyCFunction>(optional_attr), METH_FASTCALL, nullptr},
     {"three", reinterpret_cast<PyCFunction>(three), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"pool_visits", reinterpret_cast<PyCFunction>(pool_visits), METH_FASTCALL, nullptr},
     {"one", reinterpret_cast<PyCFunction>(one), METH_FASTCALL | METH_KEYWORDS, nullptr},

@@ -2,6 +2,7 @@
 // C++ extension would, reads the fixed fields raw and drives parse_line1 through the method table.
 #include "kelvara/frame/frame.hpp"
 #include "kelvara/propagators/analytical/sgp4/tle.hpp"
+#include "kelvara/propagators/analytical/sgp4/tle_kernels.hpp"
 
 namespace {
 
@@ -53,7 +54,35 @@ PyObject* py_layout(PyObject*, PyObject*) {
     });
 }
 
+/// line1_fields(raw) -> (satno bytes, year, day): the pure column parser over a 70-byte buffer
+/// holding `raw` (at most 70 bytes, no terminator needed).
+PyObject* py_line1_fields(PyObject*, PyObject* raw) {
+    static frame::Site site{"line1_fields"};
+    return frame::guarded(site, [&] {
+        char* data;
+        Py_ssize_t len;
+        frame::check_status(PyBytes_AsStringAndSize(raw, &data, &len));
+        if (len > Py_ssize_t(kelvara::tle::line_size)) frame::raise(PyExc_ValueError, "at most 70 bytes");
+        char line[kelvara::tle::line_size] = {};
+        std::memcpy(line, data, std::size_t(len));
+        const kelvara::tle::Line1 f = kelvara::tle::parse_line1(line);
+        return frame::Ref::steal(Py_BuildValue("(y#id)", f.satno, Py_ssize_t(sizeof f.satno), f.year, f.day));
+    });
+}
+
+/// parse_real(text) -> float: the "C"-locale atof of a field.
+PyObject* py_parse_real(PyObject*, PyObject* text) {
+    static frame::Site site{"parse_real"};
+    return frame::guarded(site, [&] {
+        const char* s = PyBytes_AsString(text);
+        if (!s) throw frame::PyErrorSet{};
+        return frame::as_float(kelvara::tle::parse_real(s));
+    });
+}
+
 PyMethodDef methods[] = {
+    {"line1_fields", reinterpret_cast<PyCFunction>(py_line1_fields), METH_O, nullptr},
+    {"parse_real", reinterpret_cast<PyCFunction>(py_parse_real), METH_O, nullptr},
     {"fields", reinterpret_cast<PyCFunction>(py_fields), METH_O, nullptr},
     {"reparse", reinterpret_cast<PyCFunction>(py_reparse), METH_FASTCALL, nullptr},
     {"layout", reinterpret_cast<PyCFunction>(py_layout), METH_NOARGS, nullptr},

@@ -16,8 +16,9 @@
 
 namespace kelvara::geodesy {
 
-/// The vector kernels c_aer_coords uses; the module points them at the functions it binds from
-/// kelvara.mathtools.linear.linear (same arithmetic as the inline defaults).
+/// The vector kernels the AER computation uses. The method layer hands in the functions it binds
+/// from kelvara.mathtools.linear.linear; the table's own slot uses the inline ones (the same
+/// arithmetic), so no kernel reads state that anything else can change.
 struct VectorOps {
     void (*sub)(double*, double*, double*);
     double (*dot)(double*, double*);
@@ -30,10 +31,7 @@ inline double dot(double* a, double* b) { return vec::dot(a, b); }
 inline double norm(double* a) { return vec::norm(a); }
 }  // namespace detail
 
-inline VectorOps& vector_ops() noexcept {
-    static VectorOps ops{detail::sub, detail::dot, detail::norm};
-    return ops;
-}
+inline constexpr VectorOps inline_vector_ops{detail::sub, detail::dot, detail::norm};
 
 /// Newton steps allowed to c_solve_reduced_lat_equation. Almost every position converges in
 /// under 20 steps, but inside the evolute of the meridian ellipse (|r| below about e^2 a: 25 to
@@ -117,14 +115,16 @@ struct Kernels {
     }
 
     // slot 7: Newton iteration for the reduced latitude of the foot point of r, started at the
-    // geocentric latitude. NaN input, the centre (0/0) and a sphere (B = 0) give a NaN step,
-    // which ends the loop. A point whose iteration does not settle gives NaN: either its
+    // geocentric latitude. On a sphere (f = 0, where the step would divide by B = 0) the
+    // reduced, geodetic and geocentric latitudes are one angle, atan2(z, p), taken directly.
+    // NaN input and the centre (0/0) give a NaN step, which ends the loop. A point whose iteration does not settle gives NaN: either its
     // latitude repeats exactly (the step depends on beta alone, so it would cycle for ever;
     // found with Brent's method at no cost to converging points) or it runs out of steps.
     static double c_solve_reduced_lat_equation(E* self, const double* r) noexcept {
         constexpr double nan = std::numeric_limits<double>::quiet_NaN();
         const double a = self->Re, f = self->f;
         const double x = r[0], y = r[1], z = r[2];
+        if (f == 0) return std::atan2(z, std::sqrt(x * x + y * y));
         const double B = f * a * (2 - f);
         const double p = std::sqrt(x * x + y * y);
         const double P = p / B;
@@ -154,6 +154,13 @@ struct Kernels {
         const double x = r[0], y = r[1], z = r[2];
         const double lon = (x == 0 && y == 0) ? 0.0 : std::atan2(y, x);
         const double beta = self->vtab->c_solve_reduced_lat_equation(self, r);
+        if (f == 0) {
+            // A sphere: the latitude is the solver's angle itself, the height |r| - a.
+            out->lat = beta;
+            out->lon = lon;
+            out->alt = std::sqrt(x * x + y * y + z * z) - a;
+            return;
+        }
         const double lat = self->vtab->c_geodetic_lat_from_reduced_lat(self, beta);
         const double p = std::sqrt(x * x + y * y);
         double alt;
@@ -282,7 +289,7 @@ struct Kernels {
 
     // slot 13: azimuth (clockwise from north, atan2 range), elevation and range of a target.
     static void c_aer_coords(E* self, const double* r_target, LLA obs, AER* out) noexcept {
-        Observer o(self, obs);
+        Observer o(self, obs, inline_vector_ops);
         o.aer(r_target, out);
     }
 
@@ -291,8 +298,9 @@ struct Kernels {
     /// per-target part with the same arithmetic.
     struct Observer {
         double r_obs[3], east[3], north[3], up[3];
+        VectorOps ops;
 
-        Observer(E* self, LLA obs) noexcept {
+        Observer(E* self, LLA obs, const VectorOps& vector_ops) noexcept : ops(vector_ops) {
             self->vtab->c_pos_from_lla(self, obs, r_obs);
             ENU_Frame enu;
             self->vtab->c_enu(self, SurfCoord{obs.lat, obs.lon}, &enu);
@@ -305,7 +313,6 @@ struct Kernels {
         }
 
         void aer(const double* r_target, AER* out) noexcept {
-            const VectorOps& ops = vector_ops();
             double rho[3];
             ops.sub(const_cast<double*>(r_target), r_obs, rho);
             const double e = ops.dot(rho, east);

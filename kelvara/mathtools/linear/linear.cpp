@@ -2,6 +2,7 @@
 // at C level in the module's __pyx_capi__ table (no Python functions).
 #include "../../frame/frame.hpp"
 #include "../../frame/globals.hpp"
+#include "../../frame/numpy_global.hpp"
 #include "linear.hpp"
 #include "vector_kernels.hpp"
 
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr const char* source_file = "kelvara/mathtools/linear/linear.cpp";
-frame::Module* module_record();
 
 /// True when a Python exception is pending on this thread; takes the interpreter lock for the
 /// look (the kernels may run without it).
@@ -27,7 +27,7 @@ bool error_pending_after_void() noexcept { return PyGILState_Check() && PyErr_Oc
 /// Traceback entry naming the C-level function through which an error passed.
 void add_traceback(const char* qualname) noexcept {
     PyGILState_STATE g = PyGILState_Ensure();
-    _PyTraceback_Add(qualname, source_file, 0);
+    frame::cpython::add_traceback(qualname, source_file, 0);
     PyGILState_Release(g);
 }
 
@@ -81,18 +81,11 @@ void mat_x_vec(double (*M)[3], double* a, double* b) { kelvara::vec::mat_x_vec(M
 // ---------------------------------------------------------------------------------------------
 // Array functions: run under the interpreter lock, allocate their result with numpy.zeros.
 
+const frame::Name numpy_global{"numpy"};
+const frame::NumpyGlobal numpy{numpy_global};
+
 /// numpy.zeros(shape=shape, dtype=numpy.double), `numpy` being looked up as a module global now.
-frame::Ref zeros(PyObject* shape) {
-    static PyObject* numpy_name = frame::interned("numpy");
-    static PyObject* zeros_name = frame::interned("zeros");
-    static PyObject* double_name = frame::interned("double");
-    static PyObject* kwnames = frame::check(Py_BuildValue("(ss)", "shape", "dtype"));
-    frame::Ref numpy = frame::lookup_global(module_record()->dict(), numpy_name);
-    frame::Ref fn = frame::getattr(numpy.get(), zeros_name);
-    frame::Ref dbl = frame::getattr(numpy.get(), double_name);
-    PyObject* argv[] = {nullptr, shape, dbl.get()};
-    return frame::Ref::steal(PyObject_Vectorcall(fn.get(), argv + 1, 0 | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
-}
+frame::Ref zeros(PyObject* shape) { return numpy.zeros(shape); }
 
 /// The boundary of an array function: profile events, and on any failure an empty slice with
 /// the exception set and a traceback entry under `qualname`.
@@ -100,7 +93,7 @@ template <class F>
 frame::Slice array_boundary(frame::Site& site, const char* qualname, F&& body) noexcept {
     frame::Profiled events(site);
     frame::Slice out = frame::translate<frame::Slice>(frame::empty_slice(), body);
-    if (!out.data) _PyTraceback_Add(qualname, source_file, 0);
+    if (!out.data) frame::cpython::add_traceback(qualname, source_file, 0);
     return out;
 }
 
@@ -111,7 +104,7 @@ void require_three_columns(const frame::Slice& a, const char* fname) {
 }
 
 frame::Slice norm_array(frame::Slice a) {
-    static frame::Site site{"norm_array", source_file};
+    static frame::Site site{"norm_array"};
     return array_boundary(site, "kelvara.mathtools.linear.linear.norm_array", [&]() -> frame::Slice {
         require_three_columns(a, "norm_array");
         const Py_ssize_t n = a.shape[0];
@@ -119,6 +112,7 @@ frame::Slice norm_array(frame::Slice a) {
         frame::Ref arr = zeros(shape.get());
         frame::View out(frame::view1d(arr.get(), true));
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i);
             double v[3] = {frame::at(a, i, 0), frame::at(a, i, 1), frame::at(a, i, 2)};
             double r = norm(v);
             if (r == -1.0 && PyErr_Occurred()) throw frame::PyErrorSet{};
@@ -129,7 +123,7 @@ frame::Slice norm_array(frame::Slice a) {
 }
 
 frame::Slice normalize_array(frame::Slice a) {
-    static frame::Site site{"normalize_array", source_file};
+    static frame::Site site{"normalize_array"};
     return array_boundary(site, "kelvara.mathtools.linear.linear.normalize_array", [&]() -> frame::Slice {
         require_three_columns(a, "normalize_array");
         const Py_ssize_t n = a.shape[0];
@@ -137,6 +131,7 @@ frame::Slice normalize_array(frame::Slice a) {
         frame::Ref arr = zeros(shape.get());
         frame::View out(frame::view2d(arr.get(), true));
         for (Py_ssize_t i = 0; i < n; ++i) {
+            frame::poll_signals(i);
             double v[3] = {frame::at(a, i, 0), frame::at(a, i, 1), frame::at(a, i, 2)};
             double u[3];
             normalize(v, u);
@@ -173,8 +168,6 @@ void body(frame::Module&, PyObject* module) {
 
 frame::Module linear_module("kelvara.mathtools.linear.linear", "linear",
                             "C-level 3-vector kernels shared by the kelvara modules.", source_file, {}, body);
-
-frame::Module* module_record() { return &linear_module; }
 
 }  // namespace
 
