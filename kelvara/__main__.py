@@ -63,9 +63,47 @@ def ellipsoids() -> None:
           np.degrees(aer["elevation"]), aer["range"] / 1e3)
 
 
+def earth_orientation() -> None:
+    from kelvara.time import iers
+    from kelvara.time.time import Time
+
+    t = Time("2024-03-20T03:06:00")
+    print("leap-second table expires:", iers.leap_seconds_expire())
+    print("UT1:", t.ut1.iso, " (dut1 s, xp rad, yp rad):", iers.eop(t))
+
+
+def iss_from_paris() -> None:
+    from kelvara.events import find_passes
+    from kelvara.frames import aer
+    from kelvara.propagators.analytical.sgp4.sgp4 import Elements
+
+    iss = Elements("1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
+                   "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537")
+    r, v, code = iss.propagate("2008-09-20T14:00:00")
+    print("ISS in TEME (km):", r / 1e3, " error code:", code)
+    az, el, srange = aer(r, "2008-09-20T14:00:00", "teme", 48.8566, 2.3522, 35.0)
+    print("seen from Paris: azimuth, elevation (deg), range (km):", az, el, srange / 1e3)
+    passes = find_passes(iss, 48.8566, 2.3522, 35.0, "2008-09-20T12:00:00", "2008-09-21T12:00:00",
+                         min_elevation=10.0)
+    for p in passes:
+        print("  pass above 10 deg: rise", p["rise"], " culmination", p["culmination"],
+              f"at {p['culmination_el']:.1f} deg,  set", p["set"])
+
+
+def sun_over_paris() -> None:
+    from kelvara.events import find_rise_set
+    from kelvara.frames import sun_aer
+
+    az, el, _ = sun_aer("2024-06-21T12:00:00", 48.8566, 2.3522, 35.0)
+    print(f"Sun over Paris at 2024-06-21 12:00 UTC: azimuth {az:.2f} deg, elevation {el:.2f} deg")
+    for e in find_rise_set("sun", 48.8566, 2.3522, 35.0, "2024-06-21", "2024-06-22"):
+        print(f"  {e['kind']:8s} {e['time']}  azimuth {e['azimuth']:7.2f}  elevation {e['elevation']:6.2f}")
+
+
 def main() -> None:
     np.set_printoptions(precision=6, suppress=True)
-    for section in (records, time_scales, tle_and_satellite, sun_and_moon, ellipsoids):
+    for section in (records, time_scales, earth_orientation, tle_and_satellite, sun_and_moon, ellipsoids,
+                    iss_from_paris, sun_over_paris):
         print(f"-- {section.__name__}")
         section()
 
