@@ -1,9 +1,8 @@
 // kelvara.geodesy.ufuncs: the geodesy conversions as NumPy ufuncs.
 //
-// Each conversion is published twice over one inner loop: as an element-wise ufunc (NumPy
-// arrays, xarray through __array_ufunc__) and as a generalised ufunc with scalar core dimensions,
-// named <name>_gufunc, which Dask maps lazily block by block (Dask takes multi-output ufuncs only
-// in that form). The loop computes fixed blocks of points with the vector kernels of
+// Each conversion is an element-wise ufunc with three outputs (xarray takes it through
+// __array_ufunc__; kelvara.geodesy hands it to Dask's apply_gufunc, since Dask's __array_ufunc__
+// only knows its own multi-output ufuncs). The loop computes fixed blocks of points with the vector kernels of
 // geodesy_kernels.hpp, built three times (AVX-512, AVX2, baseline) and chosen at import from
 // the running CPU. Every point goes through the vector code whatever the array layout, so a
 // point gives the same bits alone, strided, in a tail or in the middle of a large array.
@@ -11,11 +10,17 @@
 #include "../frame/frame.hpp"
 #include "../frame/numpy.hpp"
 #include "../frame/threads.hpp"
+
+#include <numpy/arrayscalars.h>
 #include "geodesy_kernels.hpp"
 
 #include <cfenv>
 #include <cstring>
 #include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -88,8 +93,6 @@ Level detect_level() noexcept {
 /// One conversion: its names, arity and the block function of each level.
 struct Conversion {
     const char* name;
-    const char* gufunc_name;
-    const char* signature;
     const char* doc;
     int nin, nout;
     BlockFn fns[3];
@@ -151,6 +154,27 @@ void run_range(BlockFn fn, char** args, const npy_intp* steps, npy_intp begin, n
     }
 }
 
+/// The floating-point exception flags raised so far on this thread. The kernels use SSE/AVX
+/// only, so on x86-64 the flags live in MXCSR, read and written far faster than through <fenv.h>
+/// (which also saves and restores the x87 environment).
+inline int fp_flags() noexcept {
+#if defined(__x86_64__)
+    return int(_mm_getcsr() & 0x3f);
+#else
+    return std::fetestexcept(FE_ALL_EXCEPT);
+#endif
+}
+
+/// Clear the flags raised since `before` = fp_flags() was read, keeping those.
+inline void restore_fp_flags(int before) noexcept {
+#if defined(__x86_64__)
+    const unsigned csr = _mm_getcsr();
+    if ((csr & 0x3f) != unsigned(before)) _mm_setcsr((csr & ~0x3fu) | unsigned(before));
+#else
+    std::feclearexcept(FE_ALL_EXCEPT & ~before);
+#endif
+}
+
 template <class K>
 void ufunc_loop(char** args, const npy_intp* dims, const npy_intp* steps, void* data) noexcept {
     const Conversion& c = *static_cast<const Conversion*>(data);
@@ -158,11 +182,11 @@ void ufunc_loop(char** args, const npy_intp* dims, const npy_intp* steps, void* 
     const npy_intp n = dims[0];
     // NaN results are the documented answer for bad points: the flags raised on the way (0/0,
     // inf - inf) are not reported as warnings. Flags set before the loop are left as they were.
-    const int before = std::fetestexcept(FE_ALL_EXCEPT);
+    const int before = fp_flags();
     frame::threads::parallel_for(n, parallel_grain, [&](Py_ssize_t b, Py_ssize_t e) {
         run_range<K::nin, K::nout>(fn, args, steps, b, e);
     });
-    std::feclearexcept(FE_ALL_EXCEPT & ~before);
+    restore_fp_flags(before);
 }
 
 using Ecef2Geodetic = Kernel<6, 3, kb::ecef2geodetic>;
@@ -178,47 +202,42 @@ using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic>;
 using Enu2Aer = Kernel<4, 3, kb::enu2aer>;
 using Aer2Enu = Kernel<4, 3, kb::aer2enu>;
 
-#define KV_SIG6 "(),(),(),(),(),()->(),(),()"
-#define KV_SIG9 "(),(),(),(),(),(),(),(),()->(),(),()"
-#define KV_SIG4 "(),(),(),()->(),(),()"
-#define KV_ENTRY(K, name, sig, doc) \
-    {name, name "_gufunc", sig, doc, K::nin, K::nout, {K::avx512, K::avx2, K::baseline}, ufunc_loop<K>, nullptr}
+#define KV_ENTRY(K, name, doc) {name, doc, K::nin, K::nout, {K::avx512, K::avx2, K::baseline}, ufunc_loop<K>, nullptr}
 
 // The ellipsoid is given by its equatorial radius a (m) and flattening f; deg is 1 for degrees,
 // 0 for radians. These are the arguments after the point's own.
 Conversion conversions[] = {
-    KV_ENTRY(Ecef2Geodetic, "ecef2geodetic", KV_SIG6,
+    KV_ENTRY(Ecef2Geodetic, "ecef2geodetic",
              "ecef2geodetic(x, y, z, a, f, deg) -> (lat, lon, alt)\n\nGeodetic coordinates of ECEF positions (m)."),
-    KV_ENTRY(Geodetic2Ecef, "geodetic2ecef", KV_SIG6,
+    KV_ENTRY(Geodetic2Ecef, "geodetic2ecef",
              "geodetic2ecef(lat, lon, alt, a, f, deg) -> (x, y, z)\n\nECEF positions (m) of geodetic coordinates."),
-    KV_ENTRY(Ecef2Enu, "ecef2enu", KV_SIG9,
+    KV_ENTRY(Ecef2Enu, "ecef2enu",
              "ecef2enu(x, y, z, lat0, lon0, h0, a, f, deg) -> (e, n, u)\n\nEast, north, up of ECEF positions."),
-    KV_ENTRY(Enu2Ecef, "enu2ecef", KV_SIG9,
+    KV_ENTRY(Enu2Ecef, "enu2ecef",
              "enu2ecef(e, n, u, lat0, lon0, h0, a, f, deg) -> (x, y, z)\n\nECEF positions of east, north, up."),
-    KV_ENTRY(Geodetic2Enu, "geodetic2enu", KV_SIG9,
+    KV_ENTRY(Geodetic2Enu, "geodetic2enu",
              "geodetic2enu(lat, lon, h, lat0, lon0, h0, a, f, deg) -> (e, n, u)\n\nEast, north, up of geodetic points."),
-    KV_ENTRY(Enu2Geodetic, "enu2geodetic", KV_SIG9,
+    KV_ENTRY(Enu2Geodetic, "enu2geodetic",
              "enu2geodetic(e, n, u, lat0, lon0, h0, a, f, deg) -> (lat, lon, h)\n\nGeodetic coordinates of east, north, up."),
-    KV_ENTRY(Ecef2Aer, "ecef2aer", KV_SIG9,
+    KV_ENTRY(Ecef2Aer, "ecef2aer",
              "ecef2aer(x, y, z, lat0, lon0, h0, a, f, deg) -> (az, el, srange)\n\nAzimuth, elevation, range of ECEF positions."),
-    KV_ENTRY(Aer2Ecef, "aer2ecef", KV_SIG9,
+    KV_ENTRY(Aer2Ecef, "aer2ecef",
              "aer2ecef(az, el, srange, lat0, lon0, alt0, a, f, deg) -> (x, y, z)\n\nECEF positions of azimuth, elevation, range."),
-    KV_ENTRY(Geodetic2Aer, "geodetic2aer", KV_SIG9,
+    KV_ENTRY(Geodetic2Aer, "geodetic2aer",
              "geodetic2aer(lat, lon, h, lat0, lon0, h0, a, f, deg) -> (az, el, srange)\n\nAzimuth, elevation, range of geodetic points."),
-    KV_ENTRY(Aer2Geodetic, "aer2geodetic", KV_SIG9,
+    KV_ENTRY(Aer2Geodetic, "aer2geodetic",
              "aer2geodetic(az, el, srange, lat0, lon0, h0, a, f, deg) -> (lat, lon, alt)\n\nGeodetic coordinates of azimuth, elevation, range."),
-    KV_ENTRY(Enu2Aer, "enu2aer", KV_SIG4,
+    KV_ENTRY(Enu2Aer, "enu2aer",
              "enu2aer(e, n, u, deg) -> (az, el, srange)\n\nAzimuth, elevation, range of east, north, up."),
-    KV_ENTRY(Aer2Enu, "aer2enu", KV_SIG4,
+    KV_ENTRY(Aer2Enu, "aer2enu",
              "aer2enu(az, el, srange, deg) -> (e, n, u)\n\nEast, north, up of azimuth, elevation, range."),
 };
 
 char double_types[16];
 void* loop_data[std::size(conversions)];
 PyUFuncGenericFunction loop_funcs[std::size(conversions)];
-PyArray_Descr* double_descr = nullptr;
 
-/// The conversion whose element-wise or generalised ufunc is `u`, or null.
+/// The conversion whose ufunc is `u`, or null.
 const Conversion* find(PyObject* u) noexcept {
     for (const Conversion& c : conversions)
         if (c.ufunc == u) return &c;
@@ -263,15 +282,14 @@ PyObject* point(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
             ip[k] = in[k];
         }
         for (int k = 0; k < c->nout; ++k) op[k] = out[k];
-        const int before = std::fetestexcept(FE_ALL_EXCEPT);
+        const int before = fp_flags();
         c->fns[level](ip, st, op, 1);
-        std::feclearexcept(FE_ALL_EXCEPT & ~before);
+        restore_fp_flags(before);
         frame::Ref result = frame::Ref::steal(PyTuple_New(c->nout));
         for (int k = 0; k < c->nout; ++k) {
-            Py_INCREF(double_descr);  // PyArray_Scalar does not take a reference
-            PyObject* s = PyArray_Scalar(&out[k][0], double_descr, nullptr);
-            Py_DECREF(double_descr);
-            PyTuple_SET_ITEM(result.get(), k, frame::check(s));
+            PyObject* s = frame::check(PyArrayScalar_New(Double));
+            PyArrayScalar_ASSIGN(s, Double, out[k][0]);
+            PyTuple_SET_ITEM(result.get(), k, s);
         }
         return result.release();
     });
@@ -317,7 +335,6 @@ void body(frame::Module&, PyObject* module) {
     if (_import_umath() < 0) throw frame::PyErrorSet{};
     frame::threads::bind();
     best_level = level = detect_level();
-    double_descr = frame::check(PyArray_DescrFromType(NPY_DOUBLE));
     frame::check_status(PyModule_AddFunctions(module, methods));
     std::memset(double_types, NPY_DOUBLE, sizeof double_types);
     frame::Ref module_name = frame::str("kelvara.geodesy.ufuncs");
@@ -328,15 +345,10 @@ void body(frame::Module&, PyObject* module) {
         // NumPy keeps the pointers to the loop, data and type arrays: all have static storage.
         frame::Ref u = frame::Ref::steal(PyUFunc_FromFuncAndData(&loop_funcs[i], &loop_data[i], double_types, 1,
                                                                  c.nin, c.nout, PyUFunc_None, c.name, c.doc, 0));
-        frame::Ref g = frame::Ref::steal(PyUFunc_FromFuncAndDataAndSignature(
-            &loop_funcs[i], &loop_data[i], double_types, 1, c.nin, c.nout, PyUFunc_None, c.gufunc_name, c.doc, 0,
-            c.signature));
         // Pickled by name (Dask ships them to worker processes): they live in this module.
         frame::check_status(PyObject_SetAttrString(u.get(), "__module__", module_name.get()));
-        frame::check_status(PyObject_SetAttrString(g.get(), "__module__", module_name.get()));
         c.ufunc = u.get();
         frame::check_status(PyModule_AddObjectRef(module, c.name, u.get()));
-        frame::check_status(PyModule_AddObjectRef(module, c.gufunc_name, g.get()));
     }
 }
 
@@ -345,9 +357,8 @@ frame::Module ufuncs_module(
     "The geodesy conversions as NumPy ufuncs.\n\n"
     "Each conversion takes the point's three coordinates, the observer's three where it has one,\n"
     "then the ellipsoid's equatorial radius a (m) and flattening f (except enu2aer and aer2enu),\n"
-    "then deg (1 for degrees, 0 for radians); all broadcast. <name>_gufunc is the same loop as a\n"
-    "generalised ufunc, the form Dask maps lazily. kelvara.geodesy wraps them with pymap3d's\n"
-    "signatures.\n\n"
+    "then deg (1 for degrees, 0 for radians); all broadcast. kelvara.geodesy wraps them with\n"
+    "pymap3d's signatures, and maps them over Dask arrays.\n\n"
     "Examples\n--------\n"
     ">>> from kelvara.geodesy import ufuncs\n"
     ">>> lat, lon, alt = ufuncs.ecef2geodetic(6378137.0, 0.0, 0.0, 6378137.0, 1 / 298.257223563, 1)\n"
