@@ -74,6 +74,8 @@ def _checked(name: str, value: Any) -> Any:
         return array.astype(np.float64)
     if array.dtype.kind not in _REAL:
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
+    if array.dtype.itemsize > 8 and array.dtype.kind == "f":
+        return array.astype(np.float64)     # long double: computed in float64 like the rest
     return array
 
 
@@ -125,7 +127,11 @@ def _call(ufunc: np.ufunc, names: tuple[str, ...], args: tuple[Any, ...], extra:
         import dask.array
 
         # block by block, each block one call of the ufunc (pickled by name for worker processes)
+        # (NumPy arrays among the arguments are cut into the same chunks as the Dask ones)
         signature = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
+        where = [i for i, v in enumerate(checked) if np.ndim(v) > 0]
+        for i, v in zip(where, dask.array.broadcast_arrays(*(checked[i] for i in where))):
+            checked[i] = v
         return tuple(dask.array.apply_gufunc(ufunc, signature, *checked, *extra,
                                              output_dtypes=(np.float64,) * ufunc.nout))
     try:
