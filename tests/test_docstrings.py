@@ -21,6 +21,8 @@ MODULES = [
     "kelvara.propagators.analytical.sgp4.tle",
     "kelvara.satellite.satellite",
     "kelvara.time.time",
+    "kelvara.geodesy",
+    "kelvara.geodesy.ufuncs",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # NumPy's defaults, stated so that a test that changed them cannot leak into the printed arrays

@@ -1,7 +1,7 @@
 """kelvara.geodesy against independent references: a quad-precision computation (mpmath) for
 accuracy, pymap3d, pyproj and ERFA for every function, and Dask worker processes.
 
-The vector code is compiled for three instruction sets; the accuracy tables run on every one
+The vector code is compiled for four instruction sets; the accuracy tables run on every one
 this CPU has."""
 
 import math
@@ -22,7 +22,7 @@ from kelvara.mathtools.ellipsoid.ellipsoid import create
 WGS84 = create("wgs84")
 A, F = WGS84.Re, WGS84.f
 B = A * (1 - F)
-ALL_LEVELS = ["avx512f", "avx2", "baseline"]
+ALL_LEVELS = ["avx512f", "avx2", "sse4.2", "baseline"]
 LEVELS = ALL_LEVELS[ALL_LEVELS.index(ufuncs.simd_level()):]
 
 

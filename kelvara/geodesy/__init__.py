@@ -14,6 +14,7 @@ infinite element gives NaN in its own point only. The loops run on kelvara's thr
 
 from __future__ import annotations
 
+import inspect
 from numbers import Real
 from typing import Any
 
@@ -175,7 +176,7 @@ def ecef2geodetic(x: Any, y: Any, z: Any, ell: Any = None, deg: bool = True, *,
     >>> from kelvara.geodesy import ecef2geodetic
     >>> lat, lon, alt = ecef2geodetic(3906625.0, 303789.0, 5015620.0)
     >>> print(f"{lat:.6f} {lon:.6f} {alt:.3f}")
-    52.213951 4.446580 110.216
+    52.188065 4.446516 -50.003
     """
     if ell is None and out is None:
         result = _point(ufuncs.ecef2geodetic, x, y, z, _A84, _F84, 1.0 if deg else 0.0)
@@ -363,7 +364,7 @@ _DOCS = {
 for _fn, (_summary, _p, _what, _ret, _code, _shown) in _DOCS.items():
     _fn.__doc__ = (f"{_summary}\n" + _SEE.format(p=_p, what=_what.split("\n", 1)[1].strip(), r=_ret)
                    + f"\n    Examples\n    --------\n    >>> from kelvara.geodesy import {_fn.__name__}\n"
-                   f"    >>> {_code}\n    >>> tuple(round(float(v), 3) + 0.0 for v in {_code.split(' =')[0]})\n"
+                   f"    >>> {_code}\n    >>> tuple(round(float(v), 3) + 0.0 for v in ({_code.split(' =')[0]}))\n"
                    f"    {_shown}\n")
 
 enu2aer.__doc__ = """Azimuth, elevation and slant range of east, north, up offsets.
@@ -415,5 +416,9 @@ aer2enu.__doc__ = """East, north, up offsets of azimuth, elevation and slant ran
     >>> print(round(float(e), 9), round(float(n), 9), float(u))
     1000.0 0.0 0.0
     """
+
+# numpydoc sections start at the margin (Python 3.11 keeps a docstring's indentation)
+for _fn in (ecef2geodetic, geodetic2ecef, *_DOCS, enu2aer, aer2enu):
+    _fn.__doc__ = inspect.cleandoc(_fn.__doc__ or "")
 
 del _fn, _summary, _p, _what, _ret, _code, _shown

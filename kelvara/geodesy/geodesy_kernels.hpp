@@ -117,18 +117,31 @@ KELVARA_GEO_INLINE double angle(double y, double x, double deg) noexcept {
     return hi + (sigma * (t * k) + lo);
 }
 
-/// One Halley step on t = tan(beta) for the root of g (see from_ecef), on (S, C) = (sin beta,
-/// cos beta) up to a common factor: t' = (s e - 2 g d) / (q e), kept with cos beta >= 0.
+/// One Halley step on t = tan(beta) for the root of g (see from_ecef), carried on (S, C) =
+/// (sin beta, cos beta) times a common factor R: with F = R g, D = R^3 dg/dt and E = R^6 times
+/// Halley's denominator, t' = (S E - 2 F D R^2) / (C E), all without a division. Lengths are
+/// given in units of 2^22 m; the result is kept with cos beta >= 0.
 KELVARA_GEO_INLINE void halley(double p, double zc, double c, double& S, double& C) noexcept {
-    const double inv = 1 / std::sqrt(S * S + C * C);
-    const double s = S * inv, q = C * inv;  // sin beta, cos beta
-    const double q3 = q * q * q;
-    const double g = p * s - zc * q - c * (s * q);  // g(beta)
-    const double d = p - c * q3;                     // dg/dt, g scaled by 1 / cos beta
-    const double e = 2 * (d * d) - 3 * c * (g * s) * q3;
-    const double sg = e < 0 ? -1.0 : 1.0;
-    S = (s * e - 2 * (g * d)) * sg;
-    C = q * e * sg;
+    const double r2 = S * S + C * C;
+    const double r = std::sqrt(r2);
+    const double c3 = C * C * C;
+    const double F = r * (p * S - zc * C) - c * (S * C);
+    const double D = r * r2 * p - c * c3;
+    const double E = 2 * (D * D) - 3 * c * (F * S) * c3;
+    const double sg = E < 0 ? -1.0 : 1.0;
+    S = (S * E - 2 * (F * D) * r2) * sg;
+    C = C * E * sg;
+}
+
+/// Multiplies S and C by the power of two that brings the larger into [1, 2) (exact), so that a
+/// second step neither over- nor underflows.
+KELVARA_GEO_INLINE void rescale(double& S, double& C) noexcept {
+    const double as = std::fabs(S), ac = std::fabs(C);
+    const double m = as > ac ? as : ac;
+    const std::uint64_t e = std::bit_cast<std::uint64_t>(m) & 0x7ff0000000000000u;
+    const double k = std::bit_cast<double>(0x7fe0000000000000u - e);
+    S *= k;
+    C *= k;
 }
 
 /// Geodetic latitude, longitude (radians, or degrees when deg != 0) and height (m) of an ECEF
@@ -139,12 +152,11 @@ KELVARA_GEO_INLINE void halley(double p, double zc, double c, double& S, double&
 /// with p the distance from the axis. Two Halley steps from the foot's value for a point on the
 /// surface (tan beta = |z| / (b' p)) reach the root to rounding from 1000 km below the surface to
 /// far out (Fukushima 2006, J. Geodesy 79:689). The iteration carries (sin beta, cos beta) up to
-/// a common factor, renormalised each step, so that nothing over- or underflows and the axis
-/// needs no division by p.
+/// a common factor, so that it needs no division and the axis none by p.
 ///
 /// On the axis (p below 1e-20 |z|, the centre included) the answer is the pole of the sign of z
 /// at height |z| - b: the centre itself gives latitude +-90 deg (the sign of z), height -b.
-/// Positions beyond about 1e150 m overflow to NaN.
+/// Positions beyond about 1e30 m overflow to NaN.
 KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double f, double deg, double& phi,
                                   double& lam, double& h) noexcept {
     const double ec = 1 - f;       // b / a
@@ -152,10 +164,13 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     const double c = a * (f * (2 - f));  // a e^2
     const double p = std::sqrt(x * x + y * y);
     const double az = std::fabs(z);
-    const double zc = ec * az;
-    double S = az, C = ec * p;
-    halley(p, zc, c, S, C);
-    halley(p, zc, c, S, C);
+    // Lengths in units of 2^22 m (about a) inside the iteration, an exact scaling.
+    constexpr double unit = 0x1p-22;
+    const double ps = p * unit, zs = az * unit, cs = c * unit;
+    double S = zs, C = ec * ps;
+    halley(ps, ec * zs, cs, S, C);
+    rescale(S, C);
+    halley(ps, ec * zs, cs, S, C);
     const bool axis = !(p > 1e-20 * az);
     S = axis ? 1.0 : S;
     C = axis ? 0.0 : C;

@@ -3,7 +3,7 @@
 // Each conversion is an element-wise ufunc with three outputs (xarray takes it through
 // __array_ufunc__; kelvara.geodesy hands it to Dask's apply_gufunc, since Dask's __array_ufunc__
 // only knows its own multi-output ufuncs). The loop computes fixed blocks of points with the vector kernels of
-// geodesy_kernels.hpp, built three times (AVX-512, AVX2, baseline) and chosen at import from
+// geodesy_kernels.hpp, built four times (AVX-512, AVX2, SSE4.2, baseline) and chosen at import from
 // the running CPU. Every point goes through the vector code whatever the array layout, so a
 // point gives the same bits alone, strided, in a tail or in the middle of a large array.
 // Large inputs are split over the frame's thread pool; NumPy releases the lock around the loop.
@@ -69,15 +69,22 @@ struct Kernel {
                                                      double* const* out, Py_ssize_t nblocks) noexcept {
         blocks(in, step, out, nblocks);
     }
+    __attribute__((target("sse4.2"))) static void sse42(const double* const* in, const Py_ssize_t* step,
+                                                        double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
     static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
                          Py_ssize_t nblocks) noexcept {
         blocks(in, step, out, nblocks);
     }
 };
 
-/// Vector levels, best first; `level` is the one in use.
-enum Level { avx512 = 0, avx2 = 1, baseline = 2 };
-constexpr const char* level_names[] = {"avx512f", "avx2", "baseline"};
+/// Vector levels, best first; `level` is the one in use. SSE4.2 (x86-64-v2) is the first level at
+/// which every kernel vectorises (its selects need 64-bit compares); below it part of the work
+/// runs on scalar libm.
+enum Level { avx512 = 0, avx2 = 1, sse42 = 2, baseline = 3 };
+constexpr int nlevels = 4;
+constexpr const char* level_names[] = {"avx512f", "avx2", "sse4.2", "baseline"};
 Level best_level = baseline;
 Level level = baseline;
 
@@ -86,6 +93,7 @@ Level detect_level() noexcept {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) return avx512;
     if (__builtin_cpu_supports("avx2")) return avx2;
+    if (__builtin_cpu_supports("sse4.2")) return sse42;
 #endif
     return baseline;
 }
@@ -95,7 +103,7 @@ struct Conversion {
     const char* name;
     const char* doc;
     int nin, nout;
-    BlockFn fns[3];
+    BlockFn fns[nlevels];
     PyUFuncGenericFunction loop;
     PyObject* ufunc;   // borrowed from the module once created
 };
@@ -202,7 +210,7 @@ using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic>;
 using Enu2Aer = Kernel<4, 3, kb::enu2aer>;
 using Aer2Enu = Kernel<4, 3, kb::aer2enu>;
 
-#define KV_ENTRY(K, name, doc) {name, doc, K::nin, K::nout, {K::avx512, K::avx2, K::baseline}, ufunc_loop<K>, nullptr}
+#define KV_ENTRY(K, name, doc) {name, doc, K::nin, K::nout, {K::avx512, K::avx2, K::sse42, K::baseline}, ufunc_loop<K>, nullptr}
 
 // The ellipsoid is given by its equatorial radius a (m) and flattening f; deg is 1 for degrees,
 // 0 for radians. These are the arguments after the point's own.
@@ -305,7 +313,7 @@ PyObject* set_simd_level(PyObject*, PyObject* arg) noexcept {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "_set_simd_level: name must be a str");
         return nullptr;
     }
-    for (int l = 0; l < 3; ++l) {
+    for (int l = 0; l < nlevels; ++l) {
         if (std::strcmp(name, level_names[l]) != 0) continue;
         if (l < best_level) {
             PyErr_Format(PyExc_ValueError, "_set_simd_level: this CPU does not run %s", name);
@@ -321,14 +329,14 @@ PyObject* set_simd_level(PyObject*, PyObject* arg) noexcept {
 
 PyMethodDef methods[] = {
     {"_point", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(point)), METH_FASTCALL,
-     "_point(ufunc, *numbers)\n--\n\nOne point of `ufunc` given as Python numbers (None for anything else)."},
+     "_point(ufunc, /, *numbers)\n--\n\nOne point of `ufunc` given as Python numbers (None for anything else)."},
     {"simd_level", simd_level, METH_NOARGS,
      "simd_level()\n--\n\n"
-     "The vector instruction set the loops run with: \"avx512f\", \"avx2\" or \"baseline\".\n\n"
+     "The vector instruction set the loops run with: \"avx512f\", \"avx2\", \"sse4.2\" or \"baseline\".\n\n"
      "Examples\n--------\n>>> from kelvara.geodesy.ufuncs import simd_level\n"
-     ">>> simd_level() in (\"avx512f\", \"avx2\", \"baseline\")\nTrue\n"},
+     ">>> simd_level() in (\"avx512f\", \"avx2\", \"sse4.2\", \"baseline\")\nTrue\n"},
     {"_set_simd_level", set_simd_level, METH_O,
-     "_set_simd_level(name)\n--\n\nRun the loops at another vector level the CPU has; returns the previous one."},
+     "_set_simd_level(name, /)\n--\n\nRun the loops at another vector level the CPU has; returns the previous one."},
     {nullptr, nullptr, 0, nullptr}};
 
 void body(frame::Module&, PyObject* module) {
