@@ -16,7 +16,7 @@ from __future__ import annotations
 
 import inspect
 from numbers import Real
-from typing import Any
+from typing import Any, Callable
 
 import numpy as np
 
@@ -342,7 +342,7 @@ _GEO = ("lat, lon, h : array_like\n        Geodetic latitude, longitude (degrees
         "altitude (m).")
 _AER = ("az, el, srange : array_like\n        Azimuth clockwise from north in [0, 360), elevation (degrees, or "
         "radians with ``deg=False``) and slant range (m).")
-_DOCS = {
+_DOCS: dict[Callable[..., Any], tuple[str, str, str, str, str, str]] = {
     ecef2enu: ("East, north, up of ECEF positions seen from an observer.", "x, y, z", _ECEF, _ENU,
                "e, n, u = ecef2enu(6378237.0, 0.0, 100.0, 0.0, 0.0, 0.0)", "(0.0, 100.0, 100.0)"),
     enu2ecef: ("ECEF positions of east, north, up offsets from an observer.", "e1, n1, u1", _ENU, _ECEF,
@@ -418,7 +418,8 @@ aer2enu.__doc__ = """East, north, up offsets of azimuth, elevation and slant ran
     """
 
 # numpydoc sections start at the margin (Python 3.11 keeps a docstring's indentation)
-for _fn in (ecef2geodetic, geodetic2ecef, *_DOCS, enu2aer, aer2enu):
-    _fn.__doc__ = inspect.cleandoc(_fn.__doc__ or "")
+_all: tuple[Callable[..., Any], ...] = (ecef2geodetic, geodetic2ecef, *_DOCS, enu2aer, aer2enu)
+for _each in _all:
+    _each.__doc__ = inspect.cleandoc(_each.__doc__ or "")
 
-del _fn, _summary, _p, _what, _ret, _code, _shown
+del _all, _each, _fn, _summary, _p, _what, _ret, _code, _shown
