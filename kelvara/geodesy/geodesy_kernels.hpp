@@ -18,8 +18,8 @@
 
 namespace kelvara::geodesy::batch {
 
-// Everything is inlined into the vector loops, whose target (AVX-512, AVX2, baseline) decides
-// which libmvec variant a call goes to.
+// Everything is inlined into the vector loops, whose target (AVX-512, AVX2, SSE4.2, baseline)
+// decides which libmvec variant a call goes to.
 #define KELVARA_GEO_INLINE inline __attribute__((always_inline))
 
 // libmvec has vector atan2 (and sin, cos) from glibc 2.35 on x86-64. GCC calls a vector variant
@@ -50,8 +50,6 @@ inline constexpr double two_pi = 2 * pi;
 
 /// Multiplier from the caller's angle unit to radians.
 KELVARA_GEO_INLINE double unit_in(double deg) noexcept { return deg != 0 ? deg_to_rad : 1.0; }
-/// Multiplier from radians to the caller's angle unit.
-KELVARA_GEO_INLINE double unit_out(double deg) noexcept { return deg != 0 ? rad_to_deg : 1.0; }
 
 /// True when x, y and z are all finite (false for NaN and infinities).
 KELVARA_GEO_INLINE bool finite3(double x, double y, double z) noexcept {
@@ -156,7 +154,8 @@ KELVARA_GEO_INLINE void rescale(double& S, double& C) noexcept {
 ///
 /// On the axis (p below 1e-20 |z|, the centre included) the answer is the pole of the sign of z
 /// at height |z| - b: the centre itself gives latitude +-90 deg (the sign of z), height -b.
-/// Positions beyond about 1e30 m overflow to NaN.
+/// Within about a e^2 (43 km) of the centre several normals pass through a point, and the answer
+/// is the foot of one of them, not always the nearest. Positions beyond 1e40 m give NaN.
 KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double f, double deg, double& phi,
                                   double& lam, double& h) noexcept {
     const double ec = 1 - f;       // b / a
