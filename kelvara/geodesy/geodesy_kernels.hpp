@@ -115,6 +115,19 @@ KELVARA_GEO_INLINE double angle(double y, double x, double deg) noexcept {
     return hi + (sigma * (t * k) + lo);
 }
 
+/// atan2(y, x) * k for y, x >= 0 (an angle in [0, pi/2]): as `angle`, with the one swap that
+/// reduces it to [0, pi/4].
+KELVARA_GEO_INLINE double angle_quadrant(double y, double x, double deg) noexcept {
+    constexpr double half_pi_hi = 1.5707963267948966192;
+    constexpr double half_pi_lo = 6.123233995736766e-17;
+    const bool swap = y > x;
+    const double t = vm::atan2(pick(swap, x, y), pick(swap, y, x));
+    const double tk = t * (deg != 0 ? rad_to_deg : 1.0);
+    const double hi = deg != 0 ? 90.0 : half_pi_hi;
+    const double lo = deg != 0 ? 0.0 : half_pi_lo;
+    return swap ? hi + (lo - tk) : tk;
+}
+
 /// One Halley step on t = tan(beta) for the root of g (see from_ecef), carried on (S, C) =
 /// (sin beta, cos beta) times a common factor R: with F = R g, D = R^3 dg/dt and E = R^6 times
 /// Halley's denominator, t' = (S E - 2 F D R^2) / (C E), all without a division. Lengths are
@@ -176,10 +189,11 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     const double ecC = ec * C;
     const double R = std::sqrt(S * S + C * C);
     const double Q = std::sqrt(S * S + ecC * ecC);
+    const double inv = 1 / (R * Q), iR = Q * inv, iQ = R * inv;
     // Distance along the normal: (p, |z|) minus the foot (a cos beta, b sin beta), onto
     // (cos phi, sin phi) = (b' C, S) / Q.
-    const double height = (p - a * (C / R)) * (ecC / Q) + (az - b * (S / R)) * (S / Q);
-    const double lat = std::copysign(angle(S, ecC, deg), z);
+    const double height = (p - a * (C * iR)) * (ecC * iQ) + (az - b * (S * iR)) * (S * iQ);
+    const double lat = std::copysign(angle_quadrant(S, ecC, deg), z);
     const double ok = nan_unless(finite3(x, y, z));
     phi = lat * ok;
     lam = angle(y, x, deg) * ok;
