@@ -100,13 +100,16 @@ def timed(fn, n):
 def cpu_time(fn, n):
     """Best CPU time of the calling thread for one call: on a shared machine this is what the
     call costs, whatever else runs (used for the single-threaded ratios)."""
-    rounds = 3 if n >= 10**6 else max(3, int(2e5 // n))
-    result = math.inf
-    for _ in range(5 if n < 10**7 else 2):
+    start = time.thread_time()
+    fn()
+    once = max(time.thread_time() - start, 1e-7)
+    rounds = max(1, int(0.02 / once))
+    result = once
+    for _ in range(5 if once < 0.5 else 1):
         start = time.thread_time()
-        for _ in range(rounds if n < 10**6 else 1):
+        for _ in range(rounds):
             fn()
-        result = min(result, (time.thread_time() - start) / (rounds if n < 10**6 else 1))
+        result = min(result, (time.thread_time() - start) / rounds)
     return result
 
 
