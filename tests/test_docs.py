@@ -42,7 +42,7 @@ def page_id(page):
 
 
 class TestGuide:
-    @pytest.mark.parametrize("name", ["index", "ellipsoid", "time", "bodies", "tle", "frames"])
+    @pytest.mark.parametrize("name", ["index", "ellipsoid", "time", "bodies", "tle", "frames", "geodesy"])
     def test_page_exists_with_examples(self, name):
         page = ROOT / "docs" / f"{name}.md"
         assert page.is_file()

@@ -25,6 +25,8 @@ MODULES = [
     "kelvara.time.iers",
     "kelvara.frames.frames",
     "kelvara.events",
+    "kelvara.geodesy",
+    "kelvara.geodesy.ufuncs",
 ]
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # NumPy's defaults, stated so that a test that changed them cannot leak into the printed arrays

@@ -221,3 +221,15 @@ class TestVisiblePasses:
             assert sat.at(t).is_sunlit(eph)
             sun_alt, _, _ = (eph["earth"] + paris).at(t).observe(eph["sun"]).apparent().altaz()
             assert sun_alt.degrees < -6.0
+
+
+class TestGeodesyAccuracy:
+    def test_quick_plot_and_table(self, tmp_path):
+        pytest.importorskip("matplotlib")
+        pytest.importorskip("mpmath")
+        target = tmp_path / "geodesy.png"
+        output = run("geodesy_accuracy.py", str(target), "--quick", cwd=tmp_path)
+        rows = {line[:24].strip(): line[24:].split() for line in output.splitlines()[1:] if "ulp" in line}
+        assert {"kelvara.geodesy", "Ellipsoid.lla_from_pos"} <= rows.keys()
+        assert float(rows["kelvara.geodesy"][0]) <= 3            # max error, ulp of |r|
+        assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

@@ -1,0 +1,346 @@
+// Per-point kernels of kelvara.geodesy, in pure C++ (no interpreter calls, no allocation, no
+// exceptions). Every kernel is branch-free so that a `#pragma omp simd` loop over it vectorises,
+// with the transcendental calls going to glibc's vector maths library (libmvec) where it has them.
+//
+// Each kernel takes its inputs by value and writes its outputs through references; `deg` != 0
+// means angles in and out are degrees, and the ellipsoid is given by its equatorial radius `a`
+// (metres) and flattening `f`. A NaN or infinite input gives NaN in every output of that point.
+#pragma once
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#if defined(__GLIBC__) || defined(__linux__)
+#include <features.h>
+#endif
+
+namespace kelvara::geodesy::batch {
+
+// Everything is inlined into the vector loops, whose target (AVX-512, AVX2, SSE4.2, baseline)
+// decides which libmvec variant a call goes to.
+#define KELVARA_GEO_INLINE inline __attribute__((always_inline))
+
+// libmvec has vector atan2 (and sin, cos) from glibc 2.35 on x86-64. GCC calls a vector variant
+// of a function only when the function is declared with the `simd` attribute, and does so for
+// libm's own names only under -ffast-math; so the functions are declared here under other names
+// bound to libm's symbols. Inside a vectorised loop the call goes to _ZGV<isa>N<lanes>v[v]_<name>,
+// outside it to the scalar libm function.
+#if defined(__x86_64__) && defined(__GLIBC__) && __GLIBC_PREREQ(2, 35) && !defined(KELVARA_NO_LIBMVEC)
+#define KELVARA_LIBMVEC 1
+namespace vm {
+__attribute__((simd("notinbranch"), const, nothrow)) double atan2(double, double) __asm__("atan2");
+__attribute__((simd("notinbranch"), const, nothrow)) double sin(double) __asm__("sin");
+__attribute__((simd("notinbranch"), const, nothrow)) double cos(double) __asm__("cos");
+}  // namespace vm
+#else
+#define KELVARA_LIBMVEC 0
+namespace vm {
+KELVARA_GEO_INLINE double atan2(double y, double x) noexcept { return std::atan2(y, x); }
+KELVARA_GEO_INLINE double sin(double x) noexcept { return std::sin(x); }
+KELVARA_GEO_INLINE double cos(double x) noexcept { return std::cos(x); }
+}  // namespace vm
+#endif
+
+inline constexpr double pi = 3.141592653589793238462643383279502884;
+inline constexpr double deg_to_rad = pi / 180;
+inline constexpr double rad_to_deg = 180 / pi;
+inline constexpr double two_pi = 2 * pi;
+
+/// Multiplier from the caller's angle unit to radians.
+KELVARA_GEO_INLINE double unit_in(double deg) noexcept { return deg != 0 ? deg_to_rad : 1.0; }
+
+/// True when x, y and z are all finite (false for NaN and infinities).
+KELVARA_GEO_INLINE bool finite3(double x, double y, double z) noexcept {
+    return std::fabs(x) + std::fabs(y) + std::fabs(z) <= DBL_MAX;
+}
+
+/// 1 when `ok`, else NaN: a factor rather than a select, so that the compiler cannot move a
+/// vector maths call under a branch (which would stop the loop from vectorising).
+KELVARA_GEO_INLINE double nan_unless(bool ok) noexcept { return ok ? 1.0 : NAN; }
+
+/// Multiplies p, q, r by nan_unless(ok).
+KELVARA_GEO_INLINE void nan_unless(bool ok, double& p, double& q, double& r) noexcept {
+    const double k = nan_unless(ok);
+    p *= k;
+    q *= k;
+    r *= k;
+}
+
+/// Sines and cosines of a geodetic latitude and longitude given in radians.
+struct Trig {
+    double sphi, cphi, slam, clam;
+};
+
+KELVARA_GEO_INLINE Trig trig(double phi, double lam) noexcept {
+    return {vm::sin(phi), vm::cos(phi), vm::sin(lam), vm::cos(lam)};
+}
+
+/// ECEF position of the point at height h above (phi, lam) given by its sines and cosines.
+KELVARA_GEO_INLINE void to_ecef(const Trig& t, double h, double a, double f, double& x, double& y, double& z) noexcept {
+    const double e2 = f * (2 - f);
+    const double n = a / std::sqrt(1 - e2 * (t.sphi * t.sphi));  // prime vertical radius
+    const double rxy = (n + h) * t.cphi;
+    x = rxy * t.clam;
+    y = rxy * t.slam;
+    z = (n * ((1 - f) * (1 - f)) + h) * t.sphi;
+}
+
+/// c ? a : b through the bits: the compiler keeps it a blend, where a ternary on a call's
+/// argument may become two calls under a branch (which would stop the loop from vectorising).
+KELVARA_GEO_INLINE double pick(bool c, double a, double b) noexcept {
+    const std::uint64_t m = std::uint64_t(0) - std::uint64_t(c);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+}
+
+/// atan2(y, x) * k, with k = 1 (radians) or 180/pi (degrees). The quotient is first reduced to
+/// an angle t of at most pi/4 by exact swaps and sign changes, and the multiple of pi/2 added back
+/// in two parts: the vector atan2 then errs on t alone (|t| <= pi/4, whose last place is finer than
+/// that of an angle near pi), which keeps the result within about one unit in its last place.
+KELVARA_GEO_INLINE double angle(double y, double x, double deg) noexcept {
+    // pi/2 as a double plus the rest; in degrees 90 is exact.
+    constexpr double half_pi_hi = 1.5707963267948966192;
+    constexpr double half_pi_lo = 6.123233995736766e-17;
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    const bool swap = ay > ax;
+    const double t = vm::atan2(pick(swap, x, y), pick(swap, ay, ax));
+    const double sy = std::copysign(1.0, y);
+    // result = quarter * pi/2 + sigma * t
+    const double quarter = swap ? sy : (x < 0 ? 2 * sy : 0.0);
+    const double sigma = swap ? -sy : (x < 0 ? -1.0 : 1.0);
+    const double k = deg != 0 ? rad_to_deg : 1.0;
+    const double hi = quarter * (deg != 0 ? 90.0 : half_pi_hi);  // exact: quarter is 0, +-1 or +-2
+    const double lo = quarter * (deg != 0 ? 0.0 : half_pi_lo);
+    return hi + (sigma * (t * k) + lo);
+}
+
+/// atan2(y, x) * k for y, x >= 0 (an angle in [0, pi/2]): as `angle`, with the one swap that
+/// reduces it to [0, pi/4].
+KELVARA_GEO_INLINE double angle_quadrant(double y, double x, double deg) noexcept {
+    constexpr double half_pi_hi = 1.5707963267948966192;
+    constexpr double half_pi_lo = 6.123233995736766e-17;
+    const bool swap = y > x;
+    const double t = vm::atan2(pick(swap, x, y), pick(swap, y, x));
+    const double tk = t * (deg != 0 ? rad_to_deg : 1.0);
+    const double hi = deg != 0 ? 90.0 : half_pi_hi;
+    const double lo = deg != 0 ? 0.0 : half_pi_lo;
+    return swap ? hi + (lo - tk) : tk;
+}
+
+/// One Halley step on t = tan(beta) for the root of g (see from_ecef), carried on (S, C) =
+/// (sin beta, cos beta) times a common factor R: with F = R g, D = R^3 dg/dt and E = R^6 times
+/// Halley's denominator, t' = (S E - 2 F D R^2) / (C E), all without a division. Lengths are
+/// given in units of 2^22 m; the result is kept with cos beta >= 0.
+KELVARA_GEO_INLINE void halley(double p, double zc, double c, double& S, double& C) noexcept {
+    const double r2 = S * S + C * C;
+    const double r = std::sqrt(r2);
+    const double c3 = C * C * C;
+    const double F = r * (p * S - zc * C) - c * (S * C);
+    const double D = r * r2 * p - c * c3;
+    const double E = 2 * (D * D) - 3 * c * (F * S) * c3;
+    const double sg = E < 0 ? -1.0 : 1.0;
+    S = (S * E - 2 * (F * D) * r2) * sg;
+    C = C * E * sg;
+}
+
+/// Multiplies S and C by the power of two that brings the larger into [1, 2) (exact), so that a
+/// second step neither over- nor underflows.
+KELVARA_GEO_INLINE void rescale(double& S, double& C) noexcept {
+    const double as = std::fabs(S), ac = std::fabs(C);
+    const double m = as > ac ? as : ac;
+    const std::uint64_t e = std::bit_cast<std::uint64_t>(m) & 0x7ff0000000000000u;
+    const double k = std::bit_cast<double>(0x7fe0000000000000u - e);
+    S *= k;
+    C *= k;
+}
+
+/// Geodetic latitude, longitude (radians, or degrees when deg != 0) and height (m) of an ECEF
+/// position.
+///
+/// The reduced latitude beta of the foot of the normal solves
+///   g(beta) = p sin(beta) - b' |z| cos(beta) - a e^2 sin(beta) cos(beta) = 0,   b' = 1 - f,
+/// with p the distance from the axis. Two Halley steps from the foot's value for a point on the
+/// surface (tan beta = |z| / (b' p)) reach the root to rounding from 1000 km below the surface to
+/// far out (Fukushima 2006, J. Geodesy 79:689). The iteration carries (sin beta, cos beta) up to
+/// a common factor, so that it needs no division and the axis none by p.
+///
+/// On the axis (p below 1e-20 |z|, the centre included) the answer is the pole of the sign of z
+/// at height |z| - b: the centre itself gives latitude +-90 deg (the sign of z), height -b.
+/// Within about a e^2 (43 km) of the centre several normals pass through a point, and the answer
+/// is the foot of one of them, not always the nearest. Positions beyond 1e40 m give NaN.
+KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double f, double deg, double& phi,
+                                  double& lam, double& h) noexcept {
+    const double ec = 1 - f;       // b / a
+    const double b = a * ec;
+    const double c = a * (f * (2 - f));  // a e^2
+    const double p = std::sqrt(x * x + y * y);
+    const double az = std::fabs(z);
+    // Lengths in units of 2^22 m (about a) inside the iteration, an exact scaling.
+    constexpr double unit = 0x1p-22;
+    const double ps = p * unit, zs = az * unit, cs = c * unit;
+    double S = zs, C = ec * ps;
+    halley(ps, ec * zs, cs, S, C);
+    rescale(S, C);
+    halley(ps, ec * zs, cs, S, C);
+    const bool axis = !(p > 1e-20 * az);
+    S = axis ? 1.0 : S;
+    C = axis ? 0.0 : C;
+    const double ecC = ec * C;
+    const double R = std::sqrt(S * S + C * C);
+    const double Q = std::sqrt(S * S + ecC * ecC);
+    const double inv = 1 / (R * Q), iR = Q * inv, iQ = R * inv;
+    // Distance along the normal: (p, |z|) minus the foot (a cos beta, b sin beta), onto
+    // (cos phi, sin phi) = (b' C, S) / Q.
+    const double height = (p - a * (C * iR)) * (ecC * iQ) + (az - b * (S * iR)) * (S * iQ);
+    const double lat = std::copysign(angle_quadrant(S, ecC, deg), z);
+    const double ok = nan_unless(finite3(x, y, z));
+    phi = lat * ok;
+    lam = angle(y, x, deg) * ok;
+    h = height * ok;
+}
+
+/// East, north, up of an ECEF offset (dx, dy, dz) in the frame at (phi, lam).
+KELVARA_GEO_INLINE void ecef_to_enu(const Trig& t, double dx, double dy, double dz, double& e, double& n, double& u) noexcept {
+    const double w = t.clam * dx + t.slam * dy;
+    e = -t.slam * dx + t.clam * dy;
+    u = t.cphi * w + t.sphi * dz;
+    n = -t.sphi * w + t.cphi * dz;
+}
+
+/// ECEF offset of (e, n, u) in the frame at (phi, lam).
+KELVARA_GEO_INLINE void enu_to_ecef(const Trig& t, double e, double n, double u, double& dx, double& dy, double& dz) noexcept {
+    const double w = t.cphi * u - t.sphi * n;
+    dz = t.sphi * u + t.cphi * n;
+    dx = t.clam * w - t.slam * e;
+    dy = t.slam * w + t.clam * e;
+}
+
+/// Azimuth (clockwise from north, in [0, full)), elevation and slant range of (e, n, u); angles
+/// in radians, or degrees when deg != 0, and `full` is 2 pi or 360 to match.
+KELVARA_GEO_INLINE void enu_to_aer(double e, double n, double u, double deg, double full, double& az, double& el,
+                                   double& range) noexcept {
+    const double r = std::sqrt(e * e + n * n);
+    range = std::sqrt(r * r + u * u);
+    el = angle(u, r, deg);
+    double a = angle(e, n, deg);
+    a = a + (a < 0 ? full : 0.0);  // -0 becomes +0 too
+    // An azimuth a hair west of north rounds up to a full turn: that is north.
+    az = a >= full ? 0.0 : a;
+}
+
+/// East, north, up of (az, el, range), angles in radians.
+KELVARA_GEO_INLINE void aer_to_enu(double az, double el, double range, double& e, double& n, double& u) noexcept {
+    const double r = range * vm::cos(el);
+    e = r * vm::sin(az);
+    n = r * vm::cos(az);
+    u = range * vm::sin(el);
+}
+
+// The twelve conversions, in the argument order of their Python functions. `bad` propagates NaN
+// from the observer too: a non-finite observer gives NaN in every output of the point.
+
+KELVARA_GEO_INLINE void ecef2geodetic(double x, double y, double z, double a, double f, double deg, double& lat,
+                          double& lon, double& h) noexcept {
+    from_ecef(x, y, z, a, f, deg, lat, lon, h);
+}
+
+KELVARA_GEO_INLINE void geodetic2ecef(double lat, double lon, double h, double a, double f, double deg, double& x, double& y,
+                          double& z) noexcept {
+    const double k = unit_in(deg);
+    const Trig t = trig(lat * k, lon * k);
+    to_ecef(t, h, a, f, x, y, z);
+    nan_unless(finite3(lat, lon, h), x, y, z);
+}
+
+/// Trig of the observer and its ECEF position; `ok` is false when it is not finite.
+struct Observer {
+    Trig t;
+    double x, y, z;
+    bool ok;
+};
+
+KELVARA_GEO_INLINE Observer observer(double lat0, double lon0, double h0, double a, double f, double k) noexcept {
+    Observer o;
+    o.t = trig(lat0 * k, lon0 * k);
+    to_ecef(o.t, h0, a, f, o.x, o.y, o.z);
+    o.ok = finite3(lat0, lon0, h0);
+    return o;
+}
+
+
+KELVARA_GEO_INLINE void ecef2enu(double x, double y, double z, double lat0, double lon0, double h0, double a, double f,
+                     double deg, double& e, double& n, double& u) noexcept {
+    const Observer o = observer(lat0, lon0, h0, a, f, unit_in(deg));
+    ecef_to_enu(o.t, x - o.x, y - o.y, z - o.z, e, n, u);
+    nan_unless(o.ok & finite3(x, y, z), e, n, u);
+}
+
+KELVARA_GEO_INLINE void enu2ecef(double e, double n, double u, double lat0, double lon0, double h0, double a, double f,
+                     double deg, double& x, double& y, double& z) noexcept {
+    const Observer o = observer(lat0, lon0, h0, a, f, unit_in(deg));
+    double dx, dy, dz;
+    enu_to_ecef(o.t, e, n, u, dx, dy, dz);
+    x = o.x + dx;
+    y = o.y + dy;
+    z = o.z + dz;
+    nan_unless(o.ok & finite3(e, n, u), x, y, z);
+}
+
+KELVARA_GEO_INLINE void geodetic2enu(double lat, double lon, double h, double lat0, double lon0, double h0, double a,
+                         double f, double deg, double& e, double& n, double& u) noexcept {
+    const double k = unit_in(deg);
+    const Observer o = observer(lat0, lon0, h0, a, f, k);
+    double x, y, z;
+    to_ecef(trig(lat * k, lon * k), h, a, f, x, y, z);
+    ecef_to_enu(o.t, x - o.x, y - o.y, z - o.z, e, n, u);
+    nan_unless(o.ok & finite3(lat, lon, h), e, n, u);
+}
+
+KELVARA_GEO_INLINE void enu2geodetic(double e, double n, double u, double lat0, double lon0, double h0, double a,
+                         double f, double deg, double& lat, double& lon, double& h) noexcept {
+    double x, y, z;
+    enu2ecef(e, n, u, lat0, lon0, h0, a, f, deg, x, y, z);
+    ecef2geodetic(x, y, z, a, f, deg, lat, lon, h);
+}
+
+KELVARA_GEO_INLINE void enu2aer(double e, double n, double u, double deg, double& az, double& el, double& range) noexcept {
+    enu_to_aer(e, n, u, deg, deg != 0 ? 360.0 : two_pi, az, el, range);
+    nan_unless(finite3(e, n, u), az, el, range);
+}
+
+KELVARA_GEO_INLINE void aer2enu(double az, double el, double range, double deg, double& e, double& n, double& u) noexcept {
+    const double k = unit_in(deg);
+    aer_to_enu(az * k, el * k, range, e, n, u);
+    nan_unless(finite3(az, el, range), e, n, u);
+}
+
+KELVARA_GEO_INLINE void ecef2aer(double x, double y, double z, double lat0, double lon0, double h0, double a, double f,
+                     double deg, double& az, double& el, double& range) noexcept {
+    double e, n, u;
+    ecef2enu(x, y, z, lat0, lon0, h0, a, f, deg, e, n, u);
+    enu2aer(e, n, u, deg, az, el, range);
+}
+
+KELVARA_GEO_INLINE void aer2ecef(double az, double el, double range, double lat0, double lon0, double h0, double a,
+                     double f, double deg, double& x, double& y, double& z) noexcept {
+    double e, n, u;
+    aer2enu(az, el, range, deg, e, n, u);
+    enu2ecef(e, n, u, lat0, lon0, h0, a, f, deg, x, y, z);
+}
+
+KELVARA_GEO_INLINE void geodetic2aer(double lat, double lon, double h, double lat0, double lon0, double h0, double a,
+                         double f, double deg, double& az, double& el, double& range) noexcept {
+    double e, n, u;
+    geodetic2enu(lat, lon, h, lat0, lon0, h0, a, f, deg, e, n, u);
+    enu2aer(e, n, u, deg, az, el, range);
+}
+
+KELVARA_GEO_INLINE void aer2geodetic(double az, double el, double range, double lat0, double lon0, double h0, double a,
+                         double f, double deg, double& lat, double& lon, double& h) noexcept {
+    double x, y, z;
+    aer2ecef(az, el, range, lat0, lon0, h0, a, f, deg, x, y, z);
+    ecef2geodetic(x, y, z, a, f, deg, lat, lon, h);
+}
+
+}  // namespace kelvara::geodesy::batch
