@@ -100,10 +100,22 @@ def sun_over_paris() -> None:
         print(f"  {e['kind']:8s} {e['time']}  azimuth {e['azimuth']:7.2f}  elevation {e['elevation']:6.2f}")
 
 
+def geodesy_ufuncs() -> None:
+    from kelvara import geodesy
+    from kelvara.geodesy.ufuncs import simd_level
+
+    lat, lon, alt = geodesy.ecef2geodetic(4201152.758655, 168331.794517, 4780461.560653)   # degrees
+    print(f"ecef2geodetic (deg, deg, m): {lat:.6f} {lon:.6f} {alt:.3f}  (vector level: {simd_level()})")
+    points = np.random.default_rng(1).normal(size=(1_000_000, 3)) * 7e6
+    lat, lon, alt = geodesy.ecef2geodetic(points[:, 0], points[:, 1], points[:, 2])
+    az, el, srange = geodesy.ecef2aer(points[:, 0], points[:, 1], points[:, 2], 48.8584, 2.2945, 330.0)
+    print("a million points to latitudes and to azimuths seen from Paris:", lat.shape, az.min() >= 0, az.max() < 360)
+
+
 def main() -> None:
     np.set_printoptions(precision=6, suppress=True)
     for section in (records, time_scales, earth_orientation, tle_and_satellite, sun_and_moon, ellipsoids,
-                    iss_from_paris, sun_over_paris):
+                    geodesy_ufuncs, iss_from_paris, sun_over_paris):
         print(f"-- {section.__name__}")
         section()
 
