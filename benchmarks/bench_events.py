@@ -2,13 +2,12 @@
 windows: the ISS over 30 days, 100 satellites over a day (1 and 2 threads), the Sun and the Moon
 over a year. Contenders run in alternation so that load from other processes falls on all alike."""
 
-import platform
 import time
 import warnings
 
 import numpy as np
 
-from common import fmt, write_section
+from common import cpu_model, fmt, write_section
 
 from kelvara import _threads
 from kelvara.events import find_passes, find_rise_set
@@ -16,15 +15,6 @@ from kelvara.propagators.analytical.sgp4.sgp4 import Elements
 
 warnings.simplefilter("ignore")  # skyfield-data's expired EOP table
 
-
-def cpu_model() -> str:
-    try:
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown CPU"
 
 
 def tle(line):

@@ -5,13 +5,12 @@ Every contender gets the same TT and UT1 dates and the same polar motion. kelvar
 reads X, Y, s from its grid; the grid is built on the first call ("cold") and kept ("warm")."""
 
 import os
-import platform
 import time
 import warnings
 
 import numpy as np
 
-from common import fmt, write_section
+from common import cpu_model, fmt, write_section
 
 import erfa
 
@@ -24,16 +23,6 @@ warnings.simplefilter("ignore")  # pyerfa's and astropy's warnings about dates a
 
 ARCSEC = np.radians(1 / 3600)
 
-
-def cpu_model():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown"
 
 
 def best_of(fn, rounds):

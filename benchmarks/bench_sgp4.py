@@ -3,12 +3,11 @@ minute), near-Earth and deep-space catalogues, on one and two threads; and one t
 (pairwise) against the peer's best way to do it."""
 
 import os
-import platform
 import sys
 import time as clock
 
 import numpy as np
-from common import ROOT, fmt, write_section
+from common import ROOT, cpu_model, fmt, write_section
 
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 
@@ -38,15 +37,6 @@ def catalogue_of(kinds):
         sets += catalogue(kind, NSAT // len(kinds) + 1)
     return redated(sets[:NSAT])
 
-
-def cpu_model():
-    try:
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown"
 
 
 def best_of(fn, repeat=3, cpu=None):

@@ -1,6 +1,7 @@
 """Shared timing helpers for the benchmark scripts."""
 
 import os
+import platform
 import re
 import sys
 import timeit
@@ -15,6 +16,18 @@ def best(fn, repeat: int = 5, min_time: float = 0.2) -> float:
     number, _ = timer.autorange()
     number = max(1, int(number * min_time / 0.2))
     return min(timer.repeat(repeat=repeat, number=number)) / number
+
+
+def cpu_model() -> str:
+    """The processor's model name, for the header of a results section."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
 
 
 def fmt(seconds: float) -> str:

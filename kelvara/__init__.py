@@ -3,10 +3,11 @@
 The names below are imported from their modules on first use, so ``import kelvara`` stays cheap
 (it loads no extension module and not NumPy)::
 
-    from kelvara import Time, Ellipsoid, create, Sun, Moon, TLE, Satellite
+    from kelvara import Time, Ellipsoid, create, Sun, Moon, TLE, Satellite, EarthSatellite, propagate
 """
 
 import sys
+from importlib.util import find_spec as _find_spec
 
 __version__ = "0.1.0"
 
@@ -20,16 +21,33 @@ _LAZY: dict[str, tuple[str, str | None]] = {
     "Moon": ("kelvara.bodies.bodies", "Moon"),
     "TLE": ("kelvara.propagators.analytical.sgp4.tle", "TLE"),
     "Satellite": ("kelvara.satellite.satellite", "Satellite"),
+    "Elements": ("kelvara.propagators.analytical.sgp4.sgp4", "Elements"),
+    "EarthSatellite": ("kelvara.propagators.analytical.sgp4.sgp4", "EarthSatellite"),
+    "propagate": ("kelvara.propagators.analytical.sgp4.sgp4", "propagate"),
+    "find_passes": ("kelvara.events", "find_passes"),
+    "find_rise_set": ("kelvara.events", "find_rise_set"),
+    "transform": ("kelvara.frames", "transform"),
+    "rotation": ("kelvara.frames", "rotation"),
+    "sun_aer": ("kelvara.frames", "sun_aer"),
+    "moon_aer": ("kelvara.frames", "moon_aer"),
+    "frames": ("kelvara.frames", None),
+    "events": ("kelvara.events", None),
+    "iers": ("kelvara.time.iers", None),
+    "geodesy": ("kelvara.geodesy", None),
 }
 
-__all__ = sorted(_LAZY)
+# Subpackages an install may lack (a partial checkout): listed only when present, and a clean
+# AttributeError otherwise. Looking for one reads the package directory and imports nothing.
+_OPTIONAL = ("geodesy",)
+_ABSENT = frozenset(name for name in _OPTIONAL if _find_spec(_LAZY[name][0]) is None)
+
+__all__ = sorted(set(_LAZY) - _ABSENT)
 
 
 def __getattr__(name: str) -> object:
-    try:
-        module_name, attribute = _LAZY[name]
-    except KeyError:
-        raise AttributeError(f"module 'kelvara' has no attribute {name!r}") from None
+    if name in _ABSENT or name not in _LAZY:
+        raise AttributeError(f"module 'kelvara' has no attribute {name!r}")
+    module_name, attribute = _LAZY[name]
     __import__(module_name)
     value: object = sys.modules[module_name]
     if attribute is not None:
@@ -39,4 +57,4 @@ def __getattr__(name: str) -> object:
 
 
 def __dir__() -> list[str]:
-    return sorted(set(globals()) | set(_LAZY))
+    return sorted(set(globals()) | set(__all__))

@@ -32,6 +32,12 @@ inline void add_traceback(const char* funcname, const char* filename, int lineno
     _PyTraceback_Add(funcname, filename, lineno);
 }
 
+/// Set `exc` with a formatted message, chained to the pending exception as its __cause__.
+template <class... A>
+inline void format_from_cause(PyObject* exc, const char* fmt, A... args) noexcept {
+    _PyErr_FormatFromCause(exc, fmt, args...);
+}
+
 /// The address of an object's `__dict__` slot (null when its type has none).
 inline PyObject** dict_ptr(PyObject* o) noexcept { return _PyObject_GetDictPtr(o); }
 

@@ -69,6 +69,12 @@ struct MethodWithDefaults {
 template <Text Name, Text... Params>
 using Method = MethodWithDefaults<sizeof...(Params), Name, Params...>;
 
+/// `entry` (a method-table entry made above) as a classmethod: its implementation gets the class.
+inline PyMethodDef class_method(PyMethodDef entry) noexcept {
+    entry.ml_flags |= METH_CLASS;
+    return entry;
+}
+
 /// A property getter `Ref Impl(Self*)` with its profile site ("__get__").
 template <auto Impl>
 PyObject* getter(PyObject* self, void*) noexcept {

@@ -38,31 +38,26 @@ inline Ref date_tuple(double mjd) {
 
 /// _set_leap_seconds(data, name, if_later): read a leap-second file and put it in force (with
 /// if_later, only when it expires later than the table in force). Returns whether it did.
-inline PyObject* set_leap_seconds(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"_set_leap_seconds", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        static const frame::Signature<3> sig{"_set_leap_seconds", {"data", "name", "if_later"}, 3};
-        auto [data, name, if_later_obj] = frame::parse(sig, args, nargsf, kwnames);
-        if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
-        const bool if_later = frame::check_status(PyObject_IsTrue(if_later_obj));
-        iers::LeapTable t;
-        iers::ReadError e = iers::read_leap_seconds(bytes_of(data), t);
-        if (e.failed()) raise_read_error(name, e);
-        t.source = PyUnicode_AsUTF8(name);
-        if (if_later) {
-            const tt::Leap& cur = tt::leap_in_force;
-            if (cur && cur->expiry_mjd >= t.expiry_mjd) return Ref::borrow(Py_False);
-        } else {
-            tt::default_leap_consulted = true;  // a table the user loads is not replaced
-        }
-        tt::install_leap(std::move(t));
-        return Ref::borrow(Py_True);
-    });
+inline Ref set_leap_seconds(PyObject*, PyObject* data, PyObject* name, PyObject* if_later_obj) {
+    if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+    const bool if_later = frame::check_status(PyObject_IsTrue(if_later_obj));
+    iers::LeapTable t;
+    iers::ReadError e = iers::read_leap_seconds(bytes_of(data), t);
+    if (e.failed()) raise_read_error(name, e);
+    t.source = PyUnicode_AsUTF8(name);
+    if (if_later) {
+        const tt::Leap& cur = tt::leap_in_force;
+        if (cur && cur->expiry_mjd >= t.expiry_mjd) return Ref::borrow(Py_False);
+    } else {
+        tt::default_leap_consulted = true;  // a table the user loads is not replaced
+    }
+    tt::install_leap(std::move(t));
+    return Ref::borrow(Py_True);
 }
 
 /// _leap_seconds(): ([(year, month, TAI-UTC at the step), ...], (y, m, d) expiry, source).
 inline PyObject* leap_seconds(PyObject*, PyObject*) noexcept {
-    static frame::Site site{"_leap_seconds", nullptr};
+    static frame::Site site{"_leap_seconds"};
     return frame::guarded(site, [&]() -> Ref {
         tt::Leap t = tt::leap();
         Ref steps = Ref::steal(PyList_New(Py_ssize_t(t->steps.size())));
@@ -77,28 +72,23 @@ inline PyObject* leap_seconds(PyObject*, PyObject*) noexcept {
 }
 
 /// _set_eop(data, name, linear): read IERS finals2000A data and put it in force.
-inline PyObject* set_eop(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"_set_eop", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        static const frame::Signature<3> sig{"_set_eop", {"data", "name", "linear"}, 3};
-        auto [data, name, linear] = frame::parse(sig, args, nargsf, kwnames);
-        if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
-        iers::EopTable e;
-        iers::ReadError err = iers::read_finals(bytes_of(data), e);
-        if (err.failed()) raise_read_error(name, err);
-        e.linear = frame::check_status(PyObject_IsTrue(linear));
-        e.source = PyUnicode_AsUTF8(name);
-        tt::Leap leap = tt::leap();
-        if (std::ptrdiff_t row = e.rebase(*leap))
-            frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
-        tt::eop_in_force = tt::Eop::make(std::move(e));
-        return Ref::borrow(Py_None);
-    });
+inline Ref set_eop(PyObject*, PyObject* data, PyObject* name, PyObject* linear) {
+    if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+    iers::EopTable e;
+    iers::ReadError err = iers::read_finals(bytes_of(data), e);
+    if (err.failed()) raise_read_error(name, err);
+    e.linear = frame::check_status(PyObject_IsTrue(linear));
+    e.source = PyUnicode_AsUTF8(name);
+    tt::Leap leap = tt::leap();
+    if (std::ptrdiff_t row = e.rebase(*leap))
+        frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
+    tt::eop_in_force = tt::Eop::make(std::move(e));
+    return Ref::borrow(Py_None);
 }
 
 /// _eop_info(): ((y, m, d) first, (y, m, d) last measured, (y, m, d) last, source, interpolation).
 inline PyObject* eop_info(PyObject*, PyObject*) noexcept {
-    static frame::Site site{"_eop_info", nullptr};
+    static frame::Site site{"_eop_info"};
     return frame::guarded(site, [&]() -> Ref {
         tt::Leap leap = tt::leap();
         tt::Eop e = tt::eop(*leap);

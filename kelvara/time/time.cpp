@@ -34,6 +34,10 @@ using tt::as_time;
 using tt::is_time;
 using tt::TimeType;
 
+// Looked up at call time.
+const frame::Name name_time_ns{"time_ns"};
+const frame::Name name_array{"__array__"};
+
 
 /// Numbers with a format: a real scalar, or an array-like of reals (0-d or 1-d).
 Ref build_numeric(PyTypeObject* tp, PyObject* value, Format fmt, tk::Scale scale) {
@@ -96,7 +100,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
         auto* a = reinterpret_cast<PyArrayObject*>(value);
         if (PyArray_NDIM(a) > 1)
             frame::raise(PyExc_ValueError, "Time values must be a scalar or one-dimensional, got an array of shape %R",
-                         frame::getattr(value, "shape").get());
+                         frame::getattr(value, frame::numpy_names::shape).get());
         bool scalar = PyArray_NDIM(a) == 0;
         Py_ssize_t n = scalar ? 1 : PyArray_DIM(a, 0);
         char kind = PyArray_DESCR(a)->kind;
@@ -141,7 +145,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
                 frame::raise(PyExc_ValueError, "Time values must be one-dimensional, got the element %R", items[i]);
             convert_item(c, items[i], out + 2 * i);
         }
-    } else if (PySequence_Check(value) || PyObject_HasAttrString(value, "__array__")) {
+    } else if (PySequence_Check(value) || PyObject_HasAttr(value, name_array)) {
         // Other array-likes (a pandas index or series, an array subclass): through NumPy.
         Ref arr = Ref::steal_or_null(PyArray_FromAny(value, nullptr, 0, 0, 0, nullptr));
         if (!arr || (PyArray_DESCR(reinterpret_cast<PyArrayObject*>(arr.get()))->kind == 'O' &&
@@ -164,7 +168,7 @@ Ref build(PyTypeObject* tp, PyObject* value, PyObject* format, PyObject* scale_o
 // Type slots and methods
 
 PyObject* time_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) noexcept {
-    static frame::Site site{"Time.__new__", nullptr};
+    static frame::Site site{"Time.__new__"};
     return frame::guarded(site, [&]() -> Ref {
         static const frame::Signature<3> sig{"__new__", {"value", "format", "scale"}, 1};
         auto [value, format, scale] = frame::parse(sig, args, kwargs);
@@ -177,47 +181,35 @@ PyObject* time_new(PyTypeObject* tp, PyObject* args, PyObject* kwargs) noexcept 
 int time_init(PyObject*, PyObject*, PyObject*) noexcept { return 0; }
 
 template <int S>
-PyObject* get_scale_view(PyObject* self, void*) noexcept {
-    static frame::Site site{tk::scale_names[S], nullptr};
-    return frame::guarded(site, [&]() -> Ref { return on_scale(self, tk::Scale(S)); });
-}
+Ref scale_view(TimeObject* t) { return on_scale(reinterpret_cast<PyObject*>(t), tk::Scale(S)); }
 
-#define GETTER(NAME, ...)                                                         \
-    PyObject* get_##NAME(PyObject* self, void*) noexcept {                        \
-        static frame::Site site{#NAME, nullptr};                                   \
-        return frame::guarded(site, [&]() -> Ref { TimeObject* t = as_time(self); __VA_ARGS__ }); \
-    }
+Ref scale_of(TimeObject* t) { return frame::str(tk::scale_names[t->scale]); }
+Ref size_of(TimeObject* t) { return Ref::steal(PyLong_FromSsize_t(t->size)); }
+Ref isscalar_of(TimeObject* t) { return Ref::borrow(t->isscalar ? Py_True : Py_False); }
+Ref shape_of(TimeObject* t) { return t->isscalar ? Ref::steal(PyTuple_New(0)) : frame::shape_of(t->size); }
+Ref jd1_of(TimeObject* t) { return t->isscalar ? frame::as_float(t->data[0]) : column(t, 0); }
+Ref jd2_of(TimeObject* t) { return t->isscalar ? frame::as_float(t->data[1]) : column(t, 1); }
+Ref jd_of(TimeObject* t) { return map_pairs(t, [](double a, double b) { return a + b; }); }
+Ref mjd_of(TimeObject* t) { return map_pairs(t, [](double a, double b) { return (a - DJM0) + b; }); }
+Ref unix_of_time(TimeObject* t) { return unix_of(reinterpret_cast<PyObject*>(t)); }
 
-GETTER(scale, return frame::str(tk::scale_names[t->scale]);)
-GETTER(size, return Ref::steal(PyLong_FromSsize_t(t->size));)
-GETTER(isscalar, return Ref::borrow(t->isscalar ? Py_True : Py_False);)
-GETTER(shape, return t->isscalar ? Ref::steal(PyTuple_New(0)) : Ref::steal(Py_BuildValue("(n)", t->size));)
-GETTER(jd1, return t->isscalar ? frame::as_float(t->data[0]) : column(t, 0);)
-GETTER(jd2, return t->isscalar ? frame::as_float(t->data[1]) : column(t, 1);)
-GETTER(jd, return map_pairs(t, [](double a, double b) { return a + b; });)
-GETTER(mjd, return map_pairs(t, [](double a, double b) { return (a - DJM0) + b; });)
-GETTER(jd12, {
+Ref jd12_of(TimeObject* t) {
     if (t->isscalar) {
         npy_intp dims[2] = {1, 2};
-        Ref arr = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        Ref arr = frame::new_zeros(2, dims);
         double* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr.get())));
         out[0] = t->data[0];
         out[1] = t->data[1];
         return arr;
     }
     return Ref::steal(PyArray_View(reinterpret_cast<PyArrayObject*>(t->jd12), nullptr, nullptr));
-})
-
-GETTER(iso, return iso_of(t);)
-GETTER(datetime, return datetime_of(t);)
-GETTER(datetime64, return datetime64_of(t);)
-GETTER(unix, (void)t; return unix_of(self);)
+}
 
 // ---------------------------------------------------------------------------------------------
 // Sequence behaviour: len, indexing, iteration
 
 Py_ssize_t time_len(PyObject* self) noexcept {
-    static frame::Site site{"__len__", nullptr};
+    static frame::Site site{"__len__"};
     frame::Profiled events(site);
     TimeObject* t = as_time(self);
     if (t->isscalar) {
@@ -243,7 +235,7 @@ Ref item_at(PyObject* self, Py_ssize_t i) {
 }
 
 PyObject* time_getitem(PyObject* self, PyObject* key) noexcept {
-    static frame::Site site{"__getitem__", nullptr};
+    static frame::Site site{"__getitem__"};
     return frame::guarded(site, [&]() -> Ref {
         TimeObject* t = as_time(self);
         if (t->isscalar) frame::raise(PyExc_TypeError, "a scalar Time is not subscriptable");
@@ -276,7 +268,7 @@ PyObject* time_getitem(PyObject* self, PyObject* key) noexcept {
 }
 
 PyObject* time_iter(PyObject* self) noexcept {
-    static frame::Site site{"__iter__", nullptr};
+    static frame::Site site{"__iter__"};
     return frame::guarded(site, [&]() -> Ref {
         TimeObject* t = as_time(self);
         if (t->isscalar) frame::raise(PyExc_TypeError, "iteration over a scalar Time");
@@ -293,10 +285,10 @@ PyObject* time_iter(PyObject* self) noexcept {
 // repr and str
 
 PyObject* time_repr(PyObject* self) noexcept {
-    static frame::Site site{"__repr__", nullptr};
+    static frame::Site site{"__repr__"};
     return frame::guarded(site, [&]() -> Ref {
         TimeObject* t = as_time(self);
-        const char* type_name = _PyType_Name(Py_TYPE(self));
+        const char* type_name = frame::cpython::type_name(Py_TYPE(self));
         Calendars cal(t);  // a repr does not warn
         // A repr never fails on an epoch the calendar cannot show: it falls back to Julian dates.
         auto text = [&](Py_ssize_t i) -> Ref {
@@ -332,7 +324,7 @@ PyObject* time_repr(PyObject* self) noexcept {
 }
 
 PyObject* time_str(PyObject* self) noexcept {
-    static frame::Site site{"__str__", nullptr};
+    static frame::Site site{"__str__"};
     return frame::guarded(site, [&]() -> Ref {
         Ref iso = iso_of(as_time(self));
         return as_time(self)->isscalar ? iso : Ref::steal(PyObject_Str(iso.get()));
@@ -343,11 +335,11 @@ PyObject* time_str(PyObject* self) noexcept {
 // now() and pickling
 
 PyObject* time_now(PyObject* cls, PyObject*) noexcept {
-    static frame::Site site{"now", nullptr};
+    static frame::Site site{"now"};
     return frame::guarded(site, [&]() -> Ref {
         // The clock is read through time.time_ns, looked up on each call, so that a clock
         // faked for tests (freezegun, time-machine, a patched time_ns) is the one read.
-        Ref clock = frame::getattr(frame::import("time").get(), "time_ns");
+        Ref clock = frame::getattr(frame::import("time").get(), name_time_ns);
         Ref ns_obj = frame::call(clock.get());
         long long ns = PyLong_AsLongLong(ns_obj.get());
         if (ns == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
@@ -367,64 +359,55 @@ PyObject* reconstruct_fn = nullptr;  // kelvara.time.time._reconstruct
 
 /// Pickled as _reconstruct(type, jd12, scale, isscalar) plus the instance dict of a subclass.
 PyObject* time_reduce(PyObject* self, PyObject*) noexcept {
-    static frame::Site site{"__reduce_cython__", nullptr};
+    static frame::Site site{"__reduce_cython__"};
     return frame::guarded(site, [&]() -> Ref {
         TimeObject* t = as_time(self);
         npy_intp dims[2] = {t->size, 2};
-        Ref jd12 = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        Ref jd12 = frame::new_zeros(2, dims);
         std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(jd12.get())), t->data, sizeof(double) * 2 * size_t(t->size));
         Ref args = Ref::steal(Py_BuildValue("(OOsO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), jd12.get(),
                                             tk::scale_names[t->scale], t->isscalar ? Py_True : Py_False));
-        PyObject** dictptr = _PyObject_GetDictPtr(self);
+        PyObject** dictptr = frame::cpython::dict_ptr(self);
         if (dictptr && *dictptr && PyDict_GET_SIZE(*dictptr))
             return Ref::steal(PyTuple_Pack(3, reconstruct_fn, args.get(), *dictptr));
         return Ref::steal(PyTuple_Pack(2, reconstruct_fn, args.get()));
     });
 }
 
-PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"_reconstruct", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        static const frame::Signature<4> sig{"_reconstruct", {"cls", "jd12", "scale", "isscalar"}};
-        auto [cls, jd12, scale_obj, isscalar_obj] = frame::parse(sig, args, nargsf, kwnames);
-        if (!PyType_Check(cls) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), TimeType))
-            frame::raise(PyExc_TypeError, "%R is not a Time type", cls);
-        tk::Scale scale = parse_scale(scale_obj);
-        int isscalar = frame::check_status(PyObject_IsTrue(isscalar_obj));
-        Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
-        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
-        if (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2 || (isscalar && PyArray_DIM(a, 0) != 1))
-            frame::raise(PyExc_ValueError, "Time pairs must have shape (N, 2), (1, 2) for a scalar");
-        Py_ssize_t n = PyArray_DIM(a, 0);
-        Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, isscalar);
-        std::memcpy(as_time(t.get())->data, PyArray_DATA(a), sizeof(double) * 2 * size_t(n));
-        seal(t.get());
-        return t;
-    });
+/// _reconstruct(cls, jd12, scale, isscalar): the inverse of __reduce_cython__.
+Ref reconstruct(PyObject*, PyObject* cls, PyObject* jd12, PyObject* scale_obj, PyObject* isscalar_obj) {
+    if (!PyType_Check(cls) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), TimeType))
+        frame::raise(PyExc_TypeError, "%R is not a Time type", cls);
+    tk::Scale scale = parse_scale(scale_obj);
+    int isscalar = frame::check_status(PyObject_IsTrue(isscalar_obj));
+    Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+    auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+    if (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2 || (isscalar && PyArray_DIM(a, 0) != 1))
+        frame::raise(PyExc_ValueError, "Time pairs must have shape (N, 2), (1, 2) for a scalar");
+    Py_ssize_t n = PyArray_DIM(a, 0);
+    Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, isscalar);
+    std::memcpy(as_time(t.get())->data, PyArray_DATA(a), sizeof(double) * 2 * size_t(n));
+    seal(t.get());
+    return t;
 }
 
 /// Time.from_jd12(jd12, scale=None): epochs from their two-part Julian dates as they stand,
 /// (N, 2) for N epochs or (2,) for one.
-PyObject* time_from_jd12(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"from_jd12", nullptr};
-    return frame::guarded(site, [&]() -> Ref {
-        static const frame::Signature<2> sig{"from_jd12", {"jd12", "scale"}, 1};
-        auto [jd12, scale_obj] = frame::parse(sig, args, nargsf, kwnames);
-        tk::Scale scale = scale_obj && scale_obj != Py_None ? parse_scale(scale_obj) : tk::UTC;
-        Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
-        auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
-        bool scalar = PyArray_NDIM(a) == 1 && PyArray_DIM(a, 0) == 2;
-        if (!scalar && (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2))
-            frame::raise(PyExc_ValueError, "jd12 must have shape (N, 2) or (2,), got %R", frame::getattr(arr.get(), "shape").get());
-        Py_ssize_t n = scalar ? 1 : PyArray_DIM(a, 0);
-        const double* src = static_cast<const double*>(PyArray_DATA(a));
-        for (Py_ssize_t i = 0; i < 2 * n; ++i)
-            if (!std::isfinite(src[i])) frame::raise(PyExc_ValueError, "jd12 holds a value that is not finite");
-        Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, scalar);
-        std::memcpy(as_time(t.get())->data, src, sizeof(double) * 2 * size_t(n));
-        seal(t.get());
-        return t;
-    });
+Ref time_from_jd12(PyObject* cls, PyObject* jd12, PyObject* scale_obj) {
+    tk::Scale scale = scale_obj && scale_obj != Py_None ? parse_scale(scale_obj) : tk::UTC;
+    Ref arr = Ref::steal(PyArray_FROM_OTF(jd12, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+    auto* a = reinterpret_cast<PyArrayObject*>(arr.get());
+    bool scalar = PyArray_NDIM(a) == 1 && PyArray_DIM(a, 0) == 2;
+    if (!scalar && (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2))
+        frame::raise(PyExc_ValueError, "jd12 must have shape (N, 2) or (2,), got %R", frame::getattr(arr.get(), frame::numpy_names::shape).get());
+    Py_ssize_t n = scalar ? 1 : PyArray_DIM(a, 0);
+    const double* src = static_cast<const double*>(PyArray_DATA(a));
+    for (Py_ssize_t i = 0; i < 2 * n; ++i)
+        if (!std::isfinite(src[i])) frame::raise(PyExc_ValueError, "jd12 holds a value that is not finite");
+    Ref t = new_time(reinterpret_cast<PyTypeObject*>(cls), scale, n, scalar);
+    std::memcpy(as_time(t.get())->data, src, sizeof(double) * 2 * size_t(n));
+    seal(t.get());
+    return t;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -432,7 +415,7 @@ PyObject* time_from_jd12(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf
 
 /// _eop(t): (dut1, xp, yp) at the epochs of a Time of any scale, floats for a scalar Time.
 PyObject* time_eop(PyObject*, PyObject* t) noexcept {
-    static frame::Site site{"eop", nullptr};
+    static frame::Site site{"eop"};
     return frame::guarded(site, [&]() -> Ref {
         if (!is_time(t)) frame::raise(PyExc_TypeError, "eop() takes a Time, got %.200s", Py_TYPE(t)->tp_name);
         Ref utc = on_scale(t, tk::UTC);
@@ -475,7 +458,7 @@ PyObject* time_eop(PyObject*, PyObject* t) noexcept {
 /// _ut1(t, dut1): the epochs of a Time on UT1 with UT1-UTC given (seconds, one value or one per
 /// epoch) instead of interpolated: eraUtcut1 on kelvara's leap-second table.
 PyObject* time_ut1_given(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"ut1", nullptr};
+    static frame::Site site{"ut1"};
     return frame::guarded(site, [&]() -> Ref {
         static const frame::Signature<2> sig{"ut1", {"t", "dut1"}};
         auto [t, dut1_obj] = frame::parse(sig, args, nargsf, kwnames);
@@ -487,7 +470,7 @@ PyObject* time_ut1_given(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
         const Py_ssize_t nd = PyArray_SIZE(a);
         if (PyArray_NDIM(a) > 1 || (nd != 1 && nd != u->size))
             frame::raise(PyExc_ValueError, "dut1 must be one value or one per epoch (%zd), got shape %R", u->size,
-                         frame::getattr(arr.get(), "shape").get());
+                         frame::getattr(arr.get(), frame::numpy_names::shape).get());
         const double* dut1 = static_cast<const double*>(PyArray_DATA(a));
         tt::Tables tables;
         tk::UtcToTai utctai(*tables.leap);
@@ -530,45 +513,44 @@ PyMethodDef module_methods[] = {
     {"_eop", time_eop, METH_O, "_eop(t)\n--\n\nUT1-UTC (s), xp and yp (rad) at the epochs of a Time."},
     {"_ut1", fastcall(time_ut1_given), METH_FASTCALL | METH_KEYWORDS,
      "_ut1(t, dut1)\n--\n\nThe epochs of a Time on UT1 with UT1-UTC given."},
-    {"_set_leap_seconds", fastcall(kelvara::iersmethods::set_leap_seconds), METH_FASTCALL | METH_KEYWORDS,
-     "_set_leap_seconds(data, name, if_later)\n--\n\nPut a leap-second table read from bytes in force."},
+    frame::Method<"_set_leap_seconds", "data", "name", "if_later">::def<kelvara::iersmethods::set_leap_seconds>(
+        "_set_leap_seconds(data, name, if_later)\n--\n\nPut a leap-second table read from bytes in force."),
     {"_leap_seconds", kelvara::iersmethods::leap_seconds, METH_NOARGS,
      "_leap_seconds()\n--\n\nThe leap-second table in force: steps, expiry, source."},
-    {"_set_eop", fastcall(kelvara::iersmethods::set_eop), METH_FASTCALL | METH_KEYWORDS,
-     "_set_eop(data, name, linear)\n--\n\nPut Earth orientation data read from bytes in force."},
+    frame::Method<"_set_eop", "data", "name", "linear">::def<kelvara::iersmethods::set_eop>(
+        "_set_eop(data, name, linear)\n--\n\nPut Earth orientation data read from bytes in force."),
     {"_eop_info", kelvara::iersmethods::eop_info, METH_NOARGS,
      "_eop_info()\n--\n\nThe Earth orientation data in force: range, source, interpolation."},
-    {"_reconstruct", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reconstruct)),
-     METH_FASTCALL | METH_KEYWORDS, "_reconstruct(cls, jd12, scale, isscalar)\n--\n\nRebuild a pickled Time."},
+    frame::Method<"_reconstruct", "cls", "jd12", "scale", "isscalar">::def<reconstruct>(
+        "_reconstruct(cls, jd12, scale, isscalar)\n--\n\nRebuild a pickled Time."),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef time_getset[] = {
-    {"scale", get_scale, nullptr, doc_scale, nullptr},
-    {"size", get_size, nullptr, doc_size, nullptr},
-    {"shape", get_shape, nullptr, doc_shape, nullptr},
-    {"isscalar", get_isscalar, nullptr, doc_isscalar, nullptr},
-    {"jd1", get_jd1, nullptr, doc_jd1, nullptr},
-    {"jd2", get_jd2, nullptr, doc_jd2, nullptr},
-    {"jd", get_jd, nullptr, doc_jd, nullptr},
-    {"mjd", get_mjd, nullptr, doc_mjd, nullptr},
-    {"jd12", get_jd12, nullptr, doc_jd12, nullptr},
-    {"iso", get_iso, nullptr, doc_iso, nullptr},
-    {"datetime", get_datetime, nullptr, doc_datetime, nullptr},
-    {"datetime64", get_datetime64, nullptr, doc_datetime64, nullptr},
-    {"utc", get_scale_view<tk::UTC>, nullptr, doc_utc, nullptr},
-    {"tai", get_scale_view<tk::TAI>, nullptr, doc_tai, nullptr},
-    {"tt", get_scale_view<tk::TT>, nullptr, doc_tt, nullptr},
-    {"tdb", get_scale_view<tk::TDB>, nullptr, doc_tdb, nullptr},
-    {"ut1", get_scale_view<tk::UT1>, nullptr, doc_ut1, nullptr},
-    {"unix", get_unix, nullptr, doc_unix, nullptr},
+    {"scale", frame::getter<scale_of>, nullptr, doc_scale, nullptr},
+    {"size", frame::getter<size_of>, nullptr, doc_size, nullptr},
+    {"shape", frame::getter<shape_of>, nullptr, doc_shape, nullptr},
+    {"isscalar", frame::getter<isscalar_of>, nullptr, doc_isscalar, nullptr},
+    {"jd1", frame::getter<jd1_of>, nullptr, doc_jd1, nullptr},
+    {"jd2", frame::getter<jd2_of>, nullptr, doc_jd2, nullptr},
+    {"jd", frame::getter<jd_of>, nullptr, doc_jd, nullptr},
+    {"mjd", frame::getter<mjd_of>, nullptr, doc_mjd, nullptr},
+    {"jd12", frame::getter<jd12_of>, nullptr, doc_jd12, nullptr},
+    {"iso", frame::getter<iso_of>, nullptr, doc_iso, nullptr},
+    {"datetime", frame::getter<datetime_of>, nullptr, doc_datetime, nullptr},
+    {"datetime64", frame::getter<datetime64_of>, nullptr, doc_datetime64, nullptr},
+    {"utc", frame::getter<scale_view<tk::UTC>>, nullptr, doc_utc, nullptr},
+    {"tai", frame::getter<scale_view<tk::TAI>>, nullptr, doc_tai, nullptr},
+    {"tt", frame::getter<scale_view<tk::TT>>, nullptr, doc_tt, nullptr},
+    {"tdb", frame::getter<scale_view<tk::TDB>>, nullptr, doc_tdb, nullptr},
+    {"ut1", frame::getter<scale_view<tk::UT1>>, nullptr, doc_ut1, nullptr},
+    {"unix", frame::getter<unix_of_time>, nullptr, doc_unix, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef time_methods[] = {
     {"now", time_now, METH_CLASS | METH_NOARGS, doc_now},
-    {"from_jd12", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(time_from_jd12)),
-     METH_CLASS | METH_FASTCALL | METH_KEYWORDS, doc_from_jd12},
+    frame::class_method(frame::MethodWithDefaults<1, "from_jd12", "jd12", "scale">::def<time_from_jd12>(doc_from_jd12)),
     {"__reduce_cython__", time_reduce, METH_NOARGS, doc_reduce},
     {nullptr, nullptr, 0, nullptr},
 };

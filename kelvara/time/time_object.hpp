@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../frame/frame.hpp"
-#include "../frame/numpy.hpp"
+#include "../frame/arrays.hpp"
 #include "time.hpp"
 #include "time_input.hpp"
 #include "time_kernels.hpp"
@@ -39,7 +39,7 @@ inline Ref new_time(PyTypeObject* tp, tk::Scale scale, Py_ssize_t n, bool isscal
         t->data = t->pair;
     } else {
         npy_intp dims[2] = {n, 2};
-        t->jd12 = frame::check(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        t->jd12 = frame::new_zeros(2, dims).release();
         t->data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(t->jd12)));
     }
     return obj;
@@ -201,7 +201,7 @@ template <class F>
 Ref map_pairs(TimeObject* t, F f) {
     if (t->isscalar) return frame::as_float(f(t->data[0], t->data[1]));
     npy_intp dims[1] = {t->size};
-    Ref arr = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
+    Ref arr = frame::new_zeros(1, dims);
     double* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(arr.get())));
     for (Py_ssize_t i = 0; i < t->size; ++i) {
         frame::poll_signals(i);

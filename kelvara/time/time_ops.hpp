@@ -48,7 +48,7 @@ inline Ref elementwise_diff(PyObject* a, PyObject* b, F emit) {
 }
 
 inline PyObject* time_richcompare(PyObject* a, PyObject* b, int op) noexcept {
-    static frame::Site site{"__richcmp__", nullptr};
+    static frame::Site site{"__richcmp__"};
     return frame::guarded(site, [&]() -> Ref {
         if (!is_time(a) || !is_time(b)) return Ref::borrow(Py_NotImplemented);
         return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
@@ -164,7 +164,7 @@ inline Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
 }
 
 inline PyObject* time_add(PyObject* a, PyObject* b) noexcept {
-    static frame::Site site{"__add__", nullptr};
+    static frame::Site site{"__add__"};
     return frame::guarded(site, [&]() -> Ref {
         bool ta = is_time(a), tb = is_time(b);
         if (ta == tb) return Ref::borrow(Py_NotImplemented);
@@ -175,14 +175,14 @@ inline PyObject* time_add(PyObject* a, PyObject* b) noexcept {
 }
 
 inline PyObject* time_subtract(PyObject* a, PyObject* b) noexcept {
-    static frame::Site site{"__sub__", nullptr};
+    static frame::Site site{"__sub__"};
     return frame::guarded(site, [&]() -> Ref {
         if (!is_time(a)) return Ref::borrow(Py_NotImplemented);
         if (is_time(b)) {
             return elementwise_diff(a, b, [&](Py_ssize_t n, bool scalar, auto diff) -> Ref {
                 if (scalar) return frame::as_float(diff(0) * ERFA_DAYSEC);
                 npy_intp dims[1] = {n};
-                Ref out = Ref::steal(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
+                Ref out = frame::new_zeros(1, dims);
                 auto* v = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
                 for (Py_ssize_t i = 0; i < n; ++i) {
                     frame::poll_signals(i);

@@ -11,6 +11,8 @@
 
 namespace kelvara::timeobj {
 
+inline const frame::Name name_dtype{"dtype"};
+
 inline PyArray_Descr* dt64ns_descr = nullptr;  // numpy.dtype("datetime64[ns]")
 
 
@@ -69,7 +71,7 @@ inline Ref iso_of(TimeObject* t) {
         }
         Ref numpy = frame::import("numpy");
         Ref spec = Ref::steal(PyUnicode_FromFormat("<U%zu", width));
-        Ref descr = frame::call(frame::getattr(numpy.get(), "dtype").get(), spec.get());
+        Ref descr = frame::call(frame::getattr(numpy.get(), name_dtype).get(), spec.get());
         npy_intp dims[1] = {t->size};
         out = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, reinterpret_cast<PyArray_Descr*>(descr.release()), 1, dims,
                                               nullptr, nullptr, 0, nullptr));
