@@ -7,7 +7,6 @@ The names below are imported from their modules on first use, so ``import kelvar
 """
 
 import sys
-from importlib.util import find_spec as _find_spec
 
 __version__ = "0.1.0"
 
@@ -36,16 +35,11 @@ _LAZY: dict[str, tuple[str, str | None]] = {
     "geodesy": ("kelvara.geodesy", None),
 }
 
-# Subpackages an install may lack (a partial checkout): listed only when present, and a clean
-# AttributeError otherwise. Looking for one reads the package directory and imports nothing.
-_OPTIONAL = ("geodesy",)
-_ABSENT = frozenset(name for name in _OPTIONAL if _find_spec(_LAZY[name][0]) is None)
-
-__all__ = sorted(set(_LAZY) - _ABSENT)
+__all__ = sorted(_LAZY)
 
 
 def __getattr__(name: str) -> object:
-    if name in _ABSENT or name not in _LAZY:
+    if name not in _LAZY:
         raise AttributeError(f"module 'kelvara' has no attribute {name!r}")
     module_name, attribute = _LAZY[name]
     __import__(module_name)

@@ -1,4 +1,4 @@
-from kelvara import events as events, frames as frames
+from kelvara import events as events, frames as frames, geodesy as geodesy
 from kelvara.bodies.bodies import Moon as Moon, Sun as Sun
 from kelvara.events import find_passes as find_passes, find_rise_set as find_rise_set
 from kelvara.frames import moon_aer as moon_aer, rotation as rotation, sun_aer as sun_aer, transform as transform
@@ -16,7 +16,7 @@ from kelvara.time.time import Time as Time
 __version__: str
 __all__ = [
     "EarthSatellite", "Elements", "Ellipsoid", "Moon", "Satellite", "Sun", "TLE", "Time", "create", "events",
-    "find_passes", "find_rise_set", "frames", "iers", "moon_aer", "propagate", "rotation", "sun_aer", "transform",
+    "find_passes", "find_rise_set", "frames", "geodesy", "iers", "moon_aer", "propagate", "rotation", "sun_aer", "transform",
 ]
 
 def __dir__() -> list[str]: ...
