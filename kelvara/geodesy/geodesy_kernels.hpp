@@ -128,19 +128,30 @@ KELVARA_GEO_INLINE double angle_quadrant(double y, double x, double deg) noexcep
     return swap ? hi + (lo - tk) : tk;
 }
 
+/// a * b + c, in one rounding when Fma (the loops built for CPUs with fused multiply-add; the
+/// results then differ from the others' in the last bits).
+template <bool Fma>
+KELVARA_GEO_INLINE double mad(double a, double b, double c) noexcept {
+    if constexpr (Fma)
+        return std::fma(a, b, c);
+    else
+        return a * b + c;
+}
+
 /// One Halley step on t = tan(beta) for the root of g (see from_ecef), carried on (S, C) =
 /// (sin beta, cos beta) times a common factor R: with F = R g, D = R^3 dg/dt and E = R^6 times
 /// Halley's denominator, t' = (S E - 2 F D R^2) / (C E), all without a division. Lengths are
 /// given in units of 2^22 m; the result is kept with cos beta >= 0, and r is |(S, C)| on entry.
+template <bool Fma>
 KELVARA_GEO_INLINE void halley(double p, double zc, double c, double& S, double& C, double& r) noexcept {
-    const double r2 = S * S + C * C;
+    const double r2 = mad<Fma>(S, S, C * C);
     r = std::sqrt(r2);
     const double c3 = C * C * C;
-    const double F = r * (p * S - zc * C) - c * (S * C);
-    const double D = r * r2 * p - c * c3;
-    const double E = 2 * (D * D) - 3 * c * (F * S) * c3;
+    const double F = mad<Fma>(r, mad<Fma>(p, S, -(zc * C)), -(c * (S * C)));
+    const double D = mad<Fma>(r * r2, p, -(c * c3));
+    const double E = mad<Fma>(2 * D, D, -(3 * c * (F * S) * c3));
     const double sg = E < 0 ? -1.0 : 1.0;
-    S = (S * E - 2 * (F * D) * r2) * sg;
+    S = mad<Fma>(S, E, -(2 * (F * D) * r2)) * sg;
     C = C * E * sg;
 }
 
@@ -169,6 +180,7 @@ KELVARA_GEO_INLINE void rescale(double& S, double& C) noexcept {
 /// at height |z| - b: the centre itself gives latitude +-90 deg (the sign of z), height -b.
 /// Within about a e^2 (43 km) of the centre several normals pass through a point, and the answer
 /// is the foot of one of them, not always the nearest. Positions beyond 1e40 m give NaN.
+template <bool Fma>
 KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double f, double deg, double& phi,
                                   double& lam, double& h) noexcept {
     // The longitude first: it is independent of the iteration, and computed ahead it overlaps
@@ -177,16 +189,16 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     const double ec = 1 - f;       // b / a
     const double b = a * ec;
     const double c = a * (f * (2 - f));  // a e^2
-    const double p = std::sqrt(x * x + y * y);
+    const double p = std::sqrt(mad<Fma>(x, x, y * y));
     const double az = std::fabs(z);
     // Lengths in units of 2^22 m (about a) inside the iteration, an exact scaling.
     constexpr double unit = 0x1p-22;
     const double ps = p * unit, zs = az * unit, cs = c * unit;
     double S = zs, C = ec * ps, R;
-    halley(ps, ec * zs, cs, S, C, R);
+    halley<Fma>(ps, ec * zs, cs, S, C, R);
     rescale(S, C);
     const double S1 = S, C1 = C;
-    halley(ps, ec * zs, cs, S, C, R);  // R = |(S1, C1)|
+    halley<Fma>(ps, ec * zs, cs, S, C, R);  // R = |(S1, C1)|
     const bool axis = !(p > 1e-20 * az);
     S = axis ? 1.0 : S;
     C = axis ? 0.0 : C;
@@ -199,9 +211,9 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     // each for the foot and for the normal keep the relative error of the far points' long
     // heights to about an ulp.
     const double ecCh = ec * Ch;
-    const double Q = std::sqrt(Sh * Sh + ecCh * ecCh);
+    const double Q = std::sqrt(mad<Fma>(Sh, Sh, ecCh * ecCh));
     const double iR = 1 / R;
-    const double height = ((p - a * (Ch * iR)) * ecCh + (az - b * (Sh * iR)) * Sh) / Q;
+    const double height = mad<Fma>(mad<Fma>(-a, Ch * iR, p), ecCh, mad<Fma>(-b, Sh * iR, az) * Sh) / Q;
     const double ecC = ec * C;
     const double lat = std::copysign(angle_quadrant(S, ecC, deg), z);
     const double ok = nan_unless(finite3(x, y, z));
@@ -250,9 +262,10 @@ KELVARA_GEO_INLINE void aer_to_enu(double az, double el, double range, double& e
 // The twelve conversions, in the argument order of their Python functions. `bad` propagates NaN
 // from the observer too: a non-finite observer gives NaN in every output of the point.
 
+template <bool Fma = false>
 KELVARA_GEO_INLINE void ecef2geodetic(double x, double y, double z, double a, double f, double deg, double& lat,
                           double& lon, double& h) noexcept {
-    from_ecef(x, y, z, a, f, deg, lat, lon, h);
+    from_ecef<Fma>(x, y, z, a, f, deg, lat, lon, h);
 }
 
 KELVARA_GEO_INLINE void geodetic2ecef(double lat, double lon, double h, double a, double f, double deg, double& x, double& y,
@@ -307,11 +320,12 @@ KELVARA_GEO_INLINE void geodetic2enu(double lat, double lon, double h, double la
     nan_unless(o.ok & finite3(lat, lon, h), e, n, u);
 }
 
+template <bool Fma = false>
 KELVARA_GEO_INLINE void enu2geodetic(double e, double n, double u, double lat0, double lon0, double h0, double a,
                          double f, double deg, double& lat, double& lon, double& h) noexcept {
     double x, y, z;
     enu2ecef(e, n, u, lat0, lon0, h0, a, f, deg, x, y, z);
-    ecef2geodetic(x, y, z, a, f, deg, lat, lon, h);
+    ecef2geodetic<Fma>(x, y, z, a, f, deg, lat, lon, h);
 }
 
 KELVARA_GEO_INLINE void enu2aer(double e, double n, double u, double deg, double& az, double& el, double& range) noexcept {
@@ -346,11 +360,12 @@ KELVARA_GEO_INLINE void geodetic2aer(double lat, double lon, double h, double la
     enu2aer(e, n, u, deg, az, el, range);
 }
 
+template <bool Fma = false>
 KELVARA_GEO_INLINE void aer2geodetic(double az, double el, double range, double lat0, double lon0, double h0, double a,
                          double f, double deg, double& lat, double& lon, double& h) noexcept {
     double x, y, z;
     aer2ecef(az, el, range, lat0, lon0, h0, a, f, deg, x, y, z);
-    ecef2geodetic(x, y, z, a, f, deg, lat, lon, h);
+    ecef2geodetic<Fma>(x, y, z, a, f, deg, lat, lon, h);
 }
 
 }  // namespace kelvara::geodesy::batch
