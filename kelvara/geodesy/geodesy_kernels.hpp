@@ -155,6 +155,23 @@ KELVARA_GEO_INLINE void halley(double p, double zc, double c, double& S, double&
     C = C * E * sg;
 }
 
+/// The first Halley step, from the foot's value for a point on the surface, (S, C) = (|z|, b' p):
+/// `halley` with the common factor p^2 taken out, so that it needs p^2 = q only and p itself
+/// (whose square root then runs beside it) only at the end. e2 = 1 - b'^2.
+template <bool Fma>
+KELVARA_GEO_INLINE void halley_first(double q, double p, double zs, double ec, double e2, double c, double& S,
+                                     double& C) noexcept {
+    const double ec2 = ec * ec, cec3 = c * (ec2 * ec);
+    const double r2 = mad<Fma>(ec2, q, zs * zs);
+    const double r = std::sqrt(r2);
+    const double G = mad<Fma>(r, e2, -(c * ec));   // F / (p |z|)
+    const double H = mad<Fma>(r, r2, -(cec3 * q));  // D / p
+    const double E = mad<Fma>(2 * H, H, -(3 * cec3 * ((zs * zs) * q) * G));  // E / p^2
+    const double sg = E < 0 ? -1.0 : 1.0;
+    S = zs * mad<Fma>(-2 * G, H * r2, E) * sg;
+    C = ec * p * E * sg;
+}
+
 /// Multiplies S and C by the power of two that brings the larger into [1, 2) (exact), so that a
 /// second step neither over- nor underflows.
 KELVARA_GEO_INLINE void rescale(double& S, double& C) noexcept {
@@ -193,9 +210,10 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     const double az = std::fabs(z);
     // Lengths in units of 2^22 m (about a) inside the iteration, an exact scaling.
     constexpr double unit = 0x1p-22;
+    const double xs = x * unit, ys = y * unit;
     const double ps = p * unit, zs = az * unit, cs = c * unit;
-    double S = zs, C = ec * ps, R;
-    halley<Fma>(ps, ec * zs, cs, S, C, R);
+    double S, C, R;
+    halley_first<Fma>(mad<Fma>(xs, xs, ys * ys), ps, zs, ec, f * (2 - f), cs, S, C);
     rescale(S, C);
     const double S1 = S, C1 = C;
     halley<Fma>(ps, ec * zs, cs, S, C, R);  // R = |(S1, C1)|
