@@ -68,6 +68,23 @@ KELVARA_GEO_INLINE void nan_unless(bool ok, double& p, double& q, double& r) noe
     r *= k;
 }
 
+/// a * b + c, in one rounding when Fma (the loops built for CPUs with fused multiply-add; the
+/// results then differ from the others' in the last bits).
+template <bool Fma>
+KELVARA_GEO_INLINE double mad(double a, double b, double c) noexcept {
+    if constexpr (Fma)
+        return std::fma(a, b, c);
+    else
+        return a * b + c;
+}
+
+/// c ? a : b through the bits: the compiler keeps it a blend, where a ternary on a call's
+/// argument may become two calls under a branch (which would stop the loop from vectorising).
+KELVARA_GEO_INLINE double pick(bool c, double a, double b) noexcept {
+    const std::uint64_t m = std::uint64_t(0) - std::uint64_t(c);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+}
+
 /// Sines and cosines of a geodetic latitude and longitude given in radians.
 struct Trig {
     double sphi, cphi, slam, clam;
@@ -77,21 +94,71 @@ KELVARA_GEO_INLINE Trig trig(double phi, double lam) noexcept {
     return {vm::sin(phi), vm::cos(phi), vm::sin(lam), vm::cos(lam)};
 }
 
-/// ECEF position of the point at height h above (phi, lam) given by its sines and cosines.
-KELVARA_GEO_INLINE void to_ecef(const Trig& t, double h, double a, double f, double& x, double& y, double& z) noexcept {
-    const double e2 = f * (2 - f);
-    const double n = a / std::sqrt(1 - e2 * (t.sphi * t.sphi));  // prime vertical radius
-    const double rxy = (n + h) * t.cphi;
-    x = rxy * t.clam;
-    y = rxy * t.slam;
-    z = (n * ((1 - f) * (1 - f)) + h) * t.sphi;
+/// Sine and cosine of an angle in the caller's unit (degrees when deg != 0), for the loops with
+/// fused multiply-add, to within about 0.6 ulp (libmvec's vector sin and cos err by up to 3-4).
+/// The angle is reduced to r in [-pi/4, pi/4] and a quadrant m: in degrees exactly, by a
+/// multiple of 90 (then r times pi/180 in two parts); in radians by m pi/2 in three parts
+/// (Cody and Waite), which stays within rounding for |x| < 2^50. On r, the minimax polynomials
+/// of fdlibm's kernels (relative error below 2^-58), the cosine's leading terms compensated.
+KELVARA_GEO_INLINE void sincos_fma(double x, double deg, double& s, double& c) noexcept {
+    constexpr double two_over_pi = 0.63661977236758134308;
+    constexpr double pio2_1 = 1.5707963267948966192;        // pi/2 in three parts
+    constexpr double pio2_2 = 6.123233995736766036e-17;
+    constexpr double pio2_3 = -1.4973849048591698329e-33;
+    constexpr double d2r_1 = 0.017453292519943295769;         // pi/180 in two parts
+    constexpr double d2r_2 = 2.9486522708701687e-19;
+    const bool in_deg = deg != 0;
+    const double m = std::nearbyint(in_deg ? x * (1.0 / 90) : x * two_over_pi);
+    const double rd = std::fma(-m, 90.0, x);  // exact (Sterbenz)
+    double rr = std::fma(-m, pio2_1, x);
+    rr = std::fma(-m, pio2_2, rr);
+    rr = std::fma(-m, pio2_3, rr);
+    const double r = in_deg ? std::fma(rd, d2r_1, rd * d2r_2) : rr;
+    const double z = r * r;
+    const double ps = std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, 1.58969099521155010221e-10,
+        -2.50507602534068634195e-08), 2.75573137070700676789e-06), -1.98412698298579493134e-04),
+        8.33333333332248946124e-03), -1.66666666666666324348e-01);
+    const double sr = std::fma(r * z, ps, r);
+    const double pc = z * std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, -1.13596475577881948265e-11,
+        2.08757232129817482790e-09), -2.75573143513906633035e-07), 2.48015872894767294178e-05),
+        -1.38888888888741095749e-03), 4.16666666666666019037e-02);
+    const double hz = 0.5 * z, w = 1 - hz;
+    const double cr = w + (((1 - w) - hz) + z * pc);
+    // quadrant m mod 4 (exact in doubles): odd swaps sine and cosine; the signs follow
+    const double q = m - 4 * std::floor(m * 0.25);
+    const bool odd = q == 1 || q == 3;
+    const double s0 = pick(odd, cr, sr), c0 = pick(odd, sr, cr);
+    s = q >= 2 ? 0.0 - s0 : s0;  // 0 - 0 is +0: cos 90 deg is 0, not -0
+    c = (q == 1 || q == 2) ? 0.0 - c0 : c0;
 }
 
-/// c ? a : b through the bits: the compiler keeps it a blend, where a ternary on a call's
-/// argument may become two calls under a branch (which would stop the loop from vectorising).
-KELVARA_GEO_INLINE double pick(bool c, double a, double b) noexcept {
-    const std::uint64_t m = std::uint64_t(0) - std::uint64_t(c);
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & m) | (std::bit_cast<std::uint64_t>(b) & ~m));
+/// trig() from angles in the caller's unit, with sincos_fma.
+KELVARA_GEO_INLINE Trig trig_fma(double phi, double lam, double deg) noexcept {
+    Trig t;
+    sincos_fma(phi, deg, t.sphi, t.cphi);
+    sincos_fma(lam, deg, t.slam, t.clam);
+    return t;
+}
+
+/// ECEF position of the point at height h above (phi, lam) given by its sines and cosines.
+/// n + h is carried exactly as a sum of two doubles, and with Fma each coordinate takes one
+/// rounding fewer: the position errs by little more than its sines and cosines do.
+template <bool Fma = false>
+KELVARA_GEO_INLINE void to_ecef(const Trig& t, double h, double a, double f, double& x, double& y, double& z) noexcept {
+    const double e2 = f * (2 - f);
+    const double n = a / std::sqrt(mad<Fma>(-(e2 * t.sphi), t.sphi, 1.0));  // prime vertical radius
+    // n + h = s + e exactly (Knuth's two-sum)
+    const double s = n + h;
+    const double hv = s - n;
+    const double e = (n - (s - hv)) + (h - hv);
+    const double rxy = mad<Fma>(s, t.cphi, e * t.cphi);
+    x = rxy * t.clam;
+    y = rxy * t.slam;
+    const double nb = n * ((1 - f) * (1 - f));
+    const double sz = nb + h;
+    const double hz = sz - nb;
+    const double ez = (nb - (sz - hz)) + (h - hz);
+    z = mad<Fma>(sz, t.sphi, ez * t.sphi);
 }
 
 /// atan2(y, x) * k, with k = 1 (radians) or 180/pi (degrees). The quotient is first reduced to
@@ -126,16 +193,6 @@ KELVARA_GEO_INLINE double angle_quadrant(double y, double x, double deg) noexcep
     const double hi = deg != 0 ? 90.0 : half_pi_hi;
     const double lo = deg != 0 ? 0.0 : half_pi_lo;
     return swap ? hi + (lo - tk) : tk;
-}
-
-/// a * b + c, in one rounding when Fma (the loops built for CPUs with fused multiply-add; the
-/// results then differ from the others' in the last bits).
-template <bool Fma>
-KELVARA_GEO_INLINE double mad(double a, double b, double c) noexcept {
-    if constexpr (Fma)
-        return std::fma(a, b, c);
-    else
-        return a * b + c;
 }
 
 /// One Halley step on t = tan(beta) for the root of g (see from_ecef), carried on (S, C) =
@@ -286,11 +343,16 @@ KELVARA_GEO_INLINE void ecef2geodetic(double x, double y, double z, double a, do
     from_ecef<Fma>(x, y, z, a, f, deg, lat, lon, h);
 }
 
+template <bool Fma = false>
 KELVARA_GEO_INLINE void geodetic2ecef(double lat, double lon, double h, double a, double f, double deg, double& x, double& y,
                           double& z) noexcept {
     const double k = unit_in(deg);
-    const Trig t = trig(lat * k, lon * k);
-    to_ecef(t, h, a, f, x, y, z);
+    Trig t;
+    if constexpr (Fma)
+        t = trig_fma(lat, lon, deg);
+    else
+        t = trig(lat * k, lon * k);
+    to_ecef<Fma>(t, h, a, f, x, y, z);
     nan_unless(finite3(lat, lon, h), x, y, z);
 }
 

@@ -201,7 +201,7 @@ void ufunc_loop(char** args, const npy_intp* dims, const npy_intp* steps, void* 
 }
 
 using Ecef2Geodetic = Kernel<6, 3, kb::ecef2geodetic<false>, kb::ecef2geodetic<true>>;
-using Geodetic2Ecef = Kernel<6, 3, kb::geodetic2ecef>;
+using Geodetic2Ecef = Kernel<6, 3, kb::geodetic2ecef<false>, kb::geodetic2ecef<true>>;
 using Ecef2Enu = Kernel<9, 3, kb::ecef2enu>;
 using Enu2Ecef = Kernel<9, 3, kb::enu2ecef>;
 using Geodetic2Enu = Kernel<9, 3, kb::geodetic2enu>;
