@@ -161,35 +161,75 @@ KELVARA_GEO_INLINE void to_ecef(const Trig& t, double h, double a, double f, dou
     z = mad<Fma>(sz, t.sphi, ez * t.sphi);
 }
 
+/// atan(num / den) for 0 <= num <= den, in [0, pi/4]. With Fma, our own to within about 0.6 ulp
+/// (libmvec's vector atan2 errs by up to 2.5): as in fdlibm, atan(c) + atan((num - c den) /
+/// (den + c num)) with c = 0, 1/2 or 1 chosen so that the second argument is below 7/16, where
+/// fdlibm's minimax polynomial errs by less than 2^-58. Otherwise libmvec's atan2.
+template <bool Fma>
+KELVARA_GEO_INLINE double atan_reduced(double num, double den) noexcept {
+    if constexpr (!Fma) {
+        return vm::atan2(num, den);
+    } else {
+        const bool small = num <= 0.4375 * den, mid = num <= 0.6875 * den;
+        const double c = small ? 0.0 : (mid ? 0.5 : 1.0);
+        const double hi = small ? 0.0 : (mid ? 4.63647609000806093515e-01 : 7.85398163397448278999e-01);
+        const double lo = small ? 0.0 : (mid ? 2.26987774529616870924e-17 : 3.06161699786838301793e-17);
+        const double n = std::fma(-c, den, num), d = std::fma(c, num, den);
+        const double t = n / (d == 0 ? 1.0 : d);  // 0 at the origin
+        const double z = t * t, w = z * z;
+        const double s1 = z * std::fma(w, std::fma(w, std::fma(w, std::fma(w, std::fma(w, 1.62858201153657823623e-02,
+            4.97687799461593236017e-02), 6.66107313738753120669e-02), 9.09088713343650656196e-02),
+            1.42857142725034663711e-01), 3.33333333333329318027e-01);
+        const double s2 = w * std::fma(w, std::fma(w, std::fma(w, std::fma(w, -3.65315727442169155270e-02,
+            -5.83357013379057348645e-02), -7.69187620504482999495e-02), -1.11111104054623557880e-01),
+            -1.99999999998764832476e-01);
+        return hi + (lo + std::fma(-t, s1 + s2, t));
+    }
+}
+
+/// t * k, with k = 1 (radians) or 180/pi (degrees); with Fma, 180/pi in two parts.
+template <bool Fma>
+KELVARA_GEO_INLINE double in_unit(double t, double deg) noexcept {
+    if constexpr (Fma)
+        return deg != 0 ? std::fma(t, rad_to_deg, t * -1.9878495670576283e-15) : t;
+    else
+        return t * (deg != 0 ? rad_to_deg : 1.0);
+}
+
 /// atan2(y, x) * k, with k = 1 (radians) or 180/pi (degrees). The quotient is first reduced to
 /// an angle t of at most pi/4 by exact swaps and sign changes, and the multiple of pi/2 added back
-/// in two parts: the vector atan2 then errs on t alone (|t| <= pi/4, whose last place is finer than
+/// in two parts: the arctangent then errs on t alone (|t| <= pi/4, whose last place is finer than
 /// that of an angle near pi), which keeps the result within about one unit in its last place.
+template <bool Fma = false>
 KELVARA_GEO_INLINE double angle(double y, double x, double deg) noexcept {
     // pi/2 as a double plus the rest; in degrees 90 is exact.
     constexpr double half_pi_hi = 1.5707963267948966192;
     constexpr double half_pi_lo = 6.123233995736766e-17;
     const double ax = std::fabs(x), ay = std::fabs(y);
     const bool swap = ay > ax;
-    const double t = vm::atan2(pick(swap, x, y), pick(swap, ay, ax));
+    double t;
+    if constexpr (Fma)
+        t = std::copysign(atan_reduced<true>(pick(swap, ax, ay), pick(swap, ay, ax)), pick(swap, x, y));
+    else
+        t = vm::atan2(pick(swap, x, y), pick(swap, ay, ax));
     const double sy = std::copysign(1.0, y);
     // result = quarter * pi/2 + sigma * t
     const double quarter = swap ? sy : (x < 0 ? 2 * sy : 0.0);
     const double sigma = swap ? -sy : (x < 0 ? -1.0 : 1.0);
-    const double k = deg != 0 ? rad_to_deg : 1.0;
     const double hi = quarter * (deg != 0 ? 90.0 : half_pi_hi);  // exact: quarter is 0, +-1 or +-2
     const double lo = quarter * (deg != 0 ? 0.0 : half_pi_lo);
-    return hi + (sigma * (t * k) + lo);
+    return hi + (sigma * in_unit<Fma>(t, deg) + lo);
 }
 
 /// atan2(y, x) * k for y, x >= 0 (an angle in [0, pi/2]): as `angle`, with the one swap that
 /// reduces it to [0, pi/4].
+template <bool Fma = false>
 KELVARA_GEO_INLINE double angle_quadrant(double y, double x, double deg) noexcept {
     constexpr double half_pi_hi = 1.5707963267948966192;
     constexpr double half_pi_lo = 6.123233995736766e-17;
     const bool swap = y > x;
-    const double t = vm::atan2(pick(swap, x, y), pick(swap, y, x));
-    const double tk = t * (deg != 0 ? rad_to_deg : 1.0);
+    const double t = atan_reduced<Fma>(pick(swap, x, y), pick(swap, y, x));
+    const double tk = in_unit<Fma>(t, deg);
     const double hi = deg != 0 ? 90.0 : half_pi_hi;
     const double lo = deg != 0 ? 0.0 : half_pi_lo;
     return swap ? hi + (lo - tk) : tk;
@@ -259,7 +299,7 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
                                   double& lam, double& h) noexcept {
     // The longitude first: it is independent of the iteration, and computed ahead it overlaps
     // with it instead of waiting behind it.
-    const double lon = angle(y, x, deg);
+    const double lon = angle<Fma>(y, x, deg);
     const double ec = 1 - f;       // b / a
     const double b = a * ec;
     const double c = a * (f * (2 - f));  // a e^2
@@ -290,7 +330,7 @@ KELVARA_GEO_INLINE void from_ecef(double x, double y, double z, double a, double
     const double iR = 1 / R;
     const double height = mad<Fma>(mad<Fma>(-a, Ch * iR, p), ecCh, mad<Fma>(-b, Sh * iR, az) * Sh) / Q;
     const double ecC = ec * C;
-    const double lat = std::copysign(angle_quadrant(S, ecC, deg), z);
+    const double lat = std::copysign(angle_quadrant<Fma>(S, ecC, deg), z);
     const double ok = nan_unless(finite3(x, y, z));
     phi = lat * ok;
     lam = lon * ok;
