@@ -94,36 +94,52 @@ KELVARA_GEO_INLINE Trig trig(double phi, double lam) noexcept {
     return {vm::sin(phi), vm::cos(phi), vm::sin(lam), vm::cos(lam)};
 }
 
-/// Sine and cosine of an angle in the caller's unit (degrees when deg != 0), for the loops with
-/// fused multiply-add, to within about 0.6 ulp (libmvec's vector sin and cos err by up to 3-4).
-/// The angle is reduced to r in [-pi/4, pi/4] and a quadrant m: in degrees exactly, by a
-/// multiple of 90 (then r times pi/180 in two parts); in radians by m pi/2 in three parts
-/// (Cody and Waite), which stays within rounding for |x| < 2^50. On r, the minimax polynomials
-/// of fdlibm's kernels (relative error below 2^-58), the cosine's leading terms compensated.
-KELVARA_GEO_INLINE void sincos_fma(double x, double deg, double& s, double& c) noexcept {
+/// Sine and cosine of an angle in the caller's unit (degrees when deg != 0).
+///
+/// Degrees are reduced exactly, by a multiple m of 90 (Sterbenz), to r in [-45, 45], which then
+/// goes to radians with one rounding (with Fma, 180/pi in two parts): no rounding of pi, and no
+/// loss on large angles. With Fma, radians are reduced by m pi/2 in three parts (Cody and Waite),
+/// within rounding for |x| < 2^50, and sin, cos of r in [-pi/4, pi/4] come from fdlibm's minimax
+/// polynomials (relative error below 2^-58), the cosine's leading terms compensated: about 0.6 ulp,
+/// where libmvec's vector sin and cos err by up to 3-4. Without Fma, radians go to libmvec whole.
+template <bool Fma>
+KELVARA_GEO_INLINE void sincos(double x, double deg, double& s, double& c) noexcept {
     constexpr double two_over_pi = 0.63661977236758134308;
     constexpr double pio2_1 = 1.5707963267948966192;        // pi/2 in three parts
     constexpr double pio2_2 = 6.123233995736766036e-17;
     constexpr double pio2_3 = -1.4973849048591698329e-33;
-    constexpr double d2r_1 = 0.017453292519943295769;         // pi/180 in two parts
-    constexpr double d2r_2 = 2.9486522708701687e-19;
+    constexpr double d2r_2 = 2.9486522708701687e-19;          // pi/180 - deg_to_rad
     const bool in_deg = deg != 0;
-    const double m = std::nearbyint(in_deg ? x * (1.0 / 90) : x * two_over_pi);
-    const double rd = std::fma(-m, 90.0, x);  // exact (Sterbenz)
-    double rr = std::fma(-m, pio2_1, x);
-    rr = std::fma(-m, pio2_2, rr);
-    rr = std::fma(-m, pio2_3, rr);
-    const double r = in_deg ? std::fma(rd, d2r_1, rd * d2r_2) : rr;
-    const double z = r * r;
-    const double ps = std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, 1.58969099521155010221e-10,
-        -2.50507602534068634195e-08), 2.75573137070700676789e-06), -1.98412698298579493134e-04),
-        8.33333333332248946124e-03), -1.66666666666666324348e-01);
-    const double sr = std::fma(r * z, ps, r);
-    const double pc = z * std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, -1.13596475577881948265e-11,
-        2.08757232129817482790e-09), -2.75573143513906633035e-07), 2.48015872894767294178e-05),
-        -1.38888888888741095749e-03), 4.16666666666666019037e-02);
-    const double hz = 0.5 * z, w = 1 - hz;
-    const double cr = w + (((1 - w) - hz) + z * pc);
+    const double md = std::nearbyint(x * (1.0 / 90));
+    const double rd = x - md * 90;  // exact: md * 90 is, and x lies within a factor 2 of it
+    double r, m;
+    if constexpr (Fma) {
+        const double mr = std::nearbyint(x * two_over_pi);
+        double rr = std::fma(-mr, pio2_1, x);
+        rr = std::fma(-mr, pio2_2, rr);
+        rr = std::fma(-mr, pio2_3, rr);
+        r = in_deg ? std::fma(rd, deg_to_rad, rd * d2r_2) : rr;
+        m = in_deg ? md : mr;
+    } else {
+        r = in_deg ? rd * deg_to_rad : x;
+        m = in_deg ? md : 0.0;
+    }
+    double sr, cr;
+    if constexpr (Fma) {
+        const double z = r * r;
+        const double ps = std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, 1.58969099521155010221e-10,
+            -2.50507602534068634195e-08), 2.75573137070700676789e-06), -1.98412698298579493134e-04),
+            8.33333333332248946124e-03), -1.66666666666666324348e-01);
+        sr = std::fma(r * z, ps, r);
+        const double pc = z * std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, -1.13596475577881948265e-11,
+            2.08757232129817482790e-09), -2.75573143513906633035e-07), 2.48015872894767294178e-05),
+            -1.38888888888741095749e-03), 4.16666666666666019037e-02);
+        const double hz = 0.5 * z, w = 1 - hz;
+        cr = w + (((1 - w) - hz) + z * pc);
+    } else {
+        sr = vm::sin(r);
+        cr = vm::cos(r);
+    }
     // quadrant m mod 4 (exact in doubles): odd swaps sine and cosine; the signs follow
     const double q = m - 4 * std::floor(m * 0.25);
     const bool odd = q == 1 || q == 3;
@@ -132,11 +148,12 @@ KELVARA_GEO_INLINE void sincos_fma(double x, double deg, double& s, double& c) n
     c = (q == 1 || q == 2) ? 0.0 - c0 : c0;
 }
 
-/// trig() from angles in the caller's unit, with sincos_fma.
-KELVARA_GEO_INLINE Trig trig_fma(double phi, double lam, double deg) noexcept {
+/// trig() from angles in the caller's unit, with sincos.
+template <bool Fma>
+KELVARA_GEO_INLINE Trig trig_unit(double phi, double lam, double deg) noexcept {
     Trig t;
-    sincos_fma(phi, deg, t.sphi, t.cphi);
-    sincos_fma(lam, deg, t.slam, t.clam);
+    sincos<Fma>(phi, deg, t.sphi, t.cphi);
+    sincos<Fma>(lam, deg, t.slam, t.clam);
     return t;
 }
 
@@ -386,12 +403,7 @@ KELVARA_GEO_INLINE void ecef2geodetic(double x, double y, double z, double a, do
 template <bool Fma = false>
 KELVARA_GEO_INLINE void geodetic2ecef(double lat, double lon, double h, double a, double f, double deg, double& x, double& y,
                           double& z) noexcept {
-    const double k = unit_in(deg);
-    Trig t;
-    if constexpr (Fma)
-        t = trig_fma(lat, lon, deg);
-    else
-        t = trig(lat * k, lon * k);
+    const Trig t = trig_unit<Fma>(lat, lon, deg);
     to_ecef<Fma>(t, h, a, f, x, y, z);
     nan_unless(finite3(lat, lon, h), x, y, z);
 }
