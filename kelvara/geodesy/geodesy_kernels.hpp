@@ -1,6 +1,9 @@
 // Per-point kernels of kelvara.geodesy, in pure C++ (no interpreter calls, no allocation, no
 // exceptions). Every kernel is branch-free so that a `#pragma omp simd` loop over it vectorises,
 // with the transcendental calls going to glibc's vector maths library (libmvec) where it has them.
+// The kernels templated on `Fma` (ecef2geodetic, geodetic2ecef and the two built on the former)
+// are built a second time for the levels with fused multiply-add, with their own arctangent, sine
+// and cosine, more exact than libmvec's.
 //
 // Each kernel takes its inputs by value and writes its outputs through references; `deg` != 0
 // means angles in and out are degrees, and the ellipsoid is given by its equatorial radius `a`

@@ -3,8 +3,8 @@
 // Each conversion is an element-wise ufunc with three outputs (xarray takes it through
 // __array_ufunc__; kelvara.geodesy hands it to Dask's apply_gufunc, since Dask's __array_ufunc__
 // only knows its own multi-output ufuncs). The loop computes fixed blocks of points with the vector kernels of
-// geodesy_kernels.hpp, built four times (AVX-512, AVX2, SSE4.2, baseline) and chosen at import from
-// the running CPU. Every point goes through the vector code whatever the array layout, so a
+// geodesy_kernels.hpp, built four times (AVX-512, AVX2 with FMA, SSE4.2, baseline) and chosen at
+// import from the running CPU. Every point goes through the vector code whatever the array layout, so a
 // point gives the same bits alone, strided, in a tail or in the middle of a large array.
 // Large inputs are split over the frame's thread pool; NumPy releases the lock around the loop.
 #include "../frame/frame.hpp"
