@@ -97,16 +97,16 @@ KELVARA_GEO_INLINE Trig trig(double phi, double lam) noexcept {
     return {vm::sin(phi), vm::cos(phi), vm::sin(lam), vm::cos(lam)};
 }
 
-/// Sine and cosine of an angle in the caller's unit (degrees when deg != 0).
+/// Sine and cosine of an angle in the caller's unit (degrees when deg != 0), for the loops with
+/// fused multiply-add (the others multiply by pi/180 and call libmvec, whose vector sin and cos
+/// err by up to 3-4 ulp).
 ///
 /// Degrees are reduced exactly, by a multiple m of 90 (Sterbenz), to r in [-45, 45], which then
-/// goes to radians with one rounding (with Fma, 180/pi in two parts): no rounding of pi, and no
-/// loss on large angles. With Fma, radians are reduced by m pi/2 in three parts (Cody and Waite),
-/// within rounding for |x| < 2^50, and sin, cos of r in [-pi/4, pi/4] come from fdlibm's minimax
-/// polynomials (relative error below 2^-58), the cosine's leading terms compensated: about 0.6 ulp,
-/// where libmvec's vector sin and cos err by up to 3-4. Without Fma, radians go to libmvec whole.
-template <bool Fma>
-KELVARA_GEO_INLINE void sincos(double x, double deg, double& s, double& c) noexcept {
+/// goes to radians with 180/pi in two parts: no rounding of pi, and no loss on large angles.
+/// Radians are reduced by m pi/2 in three parts (Cody and Waite), within rounding for
+/// |x| < 2^50. sin and cos of r in [-pi/4, pi/4] come from fdlibm's minimax polynomials (relative
+/// error below 2^-58), the cosine's leading terms compensated: about 0.6 ulp.
+KELVARA_GEO_INLINE void sincos_fma(double x, double deg, double& s, double& c) noexcept {
     constexpr double two_over_pi = 0.63661977236758134308;
     constexpr double pio2_1 = 1.5707963267948966192;        // pi/2 in three parts
     constexpr double pio2_2 = 6.123233995736766036e-17;
@@ -115,20 +115,14 @@ KELVARA_GEO_INLINE void sincos(double x, double deg, double& s, double& c) noexc
     const bool in_deg = deg != 0;
     const double md = std::nearbyint(x * (1.0 / 90));
     const double rd = x - md * 90;  // exact: md * 90 is, and x lies within a factor 2 of it
-    double r, m;
-    if constexpr (Fma) {
-        const double mr = std::nearbyint(x * two_over_pi);
-        double rr = std::fma(-mr, pio2_1, x);
-        rr = std::fma(-mr, pio2_2, rr);
-        rr = std::fma(-mr, pio2_3, rr);
-        r = in_deg ? std::fma(rd, deg_to_rad, rd * d2r_2) : rr;
-        m = in_deg ? md : mr;
-    } else {
-        r = in_deg ? rd * deg_to_rad : x;
-        m = in_deg ? md : 0.0;
-    }
+    const double mr = std::nearbyint(x * two_over_pi);
+    double rr = std::fma(-mr, pio2_1, x);
+    rr = std::fma(-mr, pio2_2, rr);
+    rr = std::fma(-mr, pio2_3, rr);
+    const double r = in_deg ? std::fma(rd, deg_to_rad, rd * d2r_2) : rr;
+    const double m = in_deg ? md : mr;
     double sr, cr;
-    if constexpr (Fma) {
+    {
         const double z = r * r;
         const double ps = std::fma(z, std::fma(z, std::fma(z, std::fma(z, std::fma(z, 1.58969099521155010221e-10,
             -2.50507602534068634195e-08), 2.75573137070700676789e-06), -1.98412698298579493134e-04),
@@ -139,9 +133,6 @@ KELVARA_GEO_INLINE void sincos(double x, double deg, double& s, double& c) noexc
             -1.38888888888741095749e-03), 4.16666666666666019037e-02);
         const double hz = 0.5 * z, w = 1 - hz;
         cr = w + (((1 - w) - hz) + z * pc);
-    } else {
-        sr = vm::sin(r);
-        cr = vm::cos(r);
     }
     // quadrant m mod 4 (exact in doubles): odd swaps sine and cosine; the signs follow
     const double q = m - 4 * std::floor(m * 0.25);
@@ -151,13 +142,18 @@ KELVARA_GEO_INLINE void sincos(double x, double deg, double& s, double& c) noexc
     c = (q == 1 || q == 2) ? 0.0 - c0 : c0;
 }
 
-/// trig() from angles in the caller's unit, with sincos.
+/// trig() from angles in the caller's unit: with Fma through sincos_fma, else libmvec.
 template <bool Fma>
 KELVARA_GEO_INLINE Trig trig_unit(double phi, double lam, double deg) noexcept {
-    Trig t;
-    sincos<Fma>(phi, deg, t.sphi, t.cphi);
-    sincos<Fma>(lam, deg, t.slam, t.clam);
-    return t;
+    if constexpr (Fma) {
+        Trig t;
+        sincos_fma(phi, deg, t.sphi, t.cphi);
+        sincos_fma(lam, deg, t.slam, t.clam);
+        return t;
+    } else {
+        const double k = unit_in(deg);
+        return trig(phi * k, lam * k);
+    }
 }
 
 /// ECEF position of the point at height h above (phi, lam) given by its sines and cosines.
