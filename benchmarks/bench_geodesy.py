@@ -113,6 +113,29 @@ def cpu_time(fn, n):
     return result
 
 
+def alternating(fns, rounds=9):
+    """Best thread CPU time of each of fns, taken in turn round after round (so that a change of
+    load on a shared machine hits every contender alike)."""
+    result = [math.inf] * len(fns)
+    with_one = [threads(1, fn) for fn in fns]
+    for _ in range(rounds):
+        for i, fn in enumerate(with_one):
+            start = time.thread_time()
+            fn()
+            result[i] = min(result[i], time.thread_time() - start)
+    return result
+
+
+def goal_ratios(n=10**6):
+    """The single-thread goals at 1e6 points, the contenders alternating: kelvara (fresh
+    outputs) against erfa.gc2gd and pyproj, and geodetic2ecef against erfa.gd2gc."""
+    c = cases(n)
+    e2g, g2e = dict(c["ecef2geodetic"]), dict(c["geodetic2ecef"])
+    k, erfa_gc, proj, k2, erfa_gd = alternating([e2g["kelvara"], e2g["erfa gc2gd"], e2g["pyproj"],
+                                                 g2e["kelvara"], g2e["erfa gd2gc"]])
+    return erfa_gc / k, proj / k, erfa_gd / k2, k / n * 1e9
+
+
 def peak_memory(n):
     """Peak bytes NumPy allocates during ecef2geodetic of n points, over the outputs' size."""
     _, _, _, x, y, z = inputs(n)
@@ -153,22 +176,23 @@ def main():
                 print(row, flush=True)
                 lines.append(row)
 
-    def ratio(op, peer, n=10**6):
-        return summary[(op, n, peer, 1)] / summary[(op, n, "kelvara", 1)]
-
+    r_erfa, r_proj, r_gd, ns1 = goal_ratios()
     ns2 = summary[("ecef2geodetic", 10**7, "kelvara", 2)] / 1e7 * 1e9
     ns2_out = summary[("ecef2geodetic", 10**7, "kelvara out=", 2)] / 1e7 * 1e9
     memory = peak_memory(10**6)
     goals = [
-        ("ecef2geodetic vs erfa.gc2gd, 1 thread, 1e6", f"{ratio('ecef2geodetic', 'erfa gc2gd'):.1f}x", ">= 5x"),
-        ("ecef2geodetic vs pyproj, 1 thread, 1e6", f"{ratio('ecef2geodetic', 'pyproj'):.1f}x", ">= 10x"),
-        ("geodetic2ecef vs erfa.gd2gc, 1 thread, 1e6", f"{ratio('geodetic2ecef', 'erfa gd2gc'):.1f}x", ">= 6x"),
+        ("ecef2geodetic, 1 thread, 1e6 (alternating with the peers)", f"{ns1:.2f} ns/point", ""),
+        ("ecef2geodetic vs erfa.gc2gd, 1 thread, 1e6", f"{r_erfa:.1f}x", ">= 5x"),
+        ("ecef2geodetic vs pyproj, 1 thread, 1e6", f"{r_proj:.1f}x", ">= 10x"),
+        ("geodetic2ecef vs erfa.gd2gc, 1 thread, 1e6", f"{r_gd:.1f}x", ">= 6x"),
         ("ecef2geodetic, 2 threads, 1e7 (fresh outputs)", f"{ns2:.2f} ns/point", "<= 8 ns/point"),
         ("ecef2geodetic, 2 threads, 1e7 (out=)", f"{ns2_out:.2f} ns/point", "<= 8 ns/point"),
         ("one point, ecef2geodetic", fmt(summary[("ecef2geodetic", 1, "kelvara", 1)]), "< 1 us"),
         ("peak memory / outputs, ecef2geodetic 1e6", f"{memory:.2f}", "<= 1"),
     ]
-    lines += ["", "| goal | measured | target |", "|---|---|---|"] + [f"| {a} | {b} | {c} |" for a, b, c in goals]
+    lines += ["", "Goals: the single-thread ratios from CPU time with the contenders alternating, round",
+              "after round, in this one process; the 2-thread figures are wall time.",
+              "", "| goal | measured | target |", "|---|---|---|"] + [f"| {a} | {b} | {c} |" for a, b, c in goals]
     for a, b, c in goals:
         print(f"{a}: {b} (goal {c})")
     write_section("Geodesy ufuncs", lines)

@@ -3,8 +3,8 @@
 // Each conversion is an element-wise ufunc with three outputs (xarray takes it through
 // __array_ufunc__; kelvara.geodesy hands it to Dask's apply_gufunc, since Dask's __array_ufunc__
 // only knows its own multi-output ufuncs). The loop computes fixed blocks of points with the vector kernels of
-// geodesy_kernels.hpp, built four times (AVX-512, AVX2, SSE4.2, baseline) and chosen at import from
-// the running CPU. Every point goes through the vector code whatever the array layout, so a
+// geodesy_kernels.hpp, built four times (AVX-512, AVX2 with FMA, SSE4.2, baseline) and chosen at
+// import from the running CPU. Every point goes through the vector code whatever the array layout, so a
 // point gives the same bits alone, strided, in a tail or in the middle of a large array.
 // Large inputs are split over the frame's thread pool; NumPy releases the lock around the loop.
 #include "../frame/frame.hpp"
@@ -37,11 +37,13 @@ constexpr Py_ssize_t parallel_grain = 16384;
 using BlockFn = void (*)(const double* const* in, const Py_ssize_t* step, double* const* out,
                          Py_ssize_t nblocks) noexcept;
 
-template <int NIN, int NOUT, auto F>
+/// F is the point kernel; FF the same built with fused multiply-add where it has the choice, for
+/// the levels whose CPUs have it (AVX-512 and AVX2).
+template <int NIN, int NOUT, auto F, auto FF = F>
 struct Kernel {
     static constexpr int nin = NIN, nout = NOUT;
 
-    template <std::size_t... I, std::size_t... J>
+    template <auto G, std::size_t... I, std::size_t... J>
     [[gnu::always_inline]] static inline void run(const double* const* in, const Py_ssize_t* step,
                                                  double* const* out, Py_ssize_t nblocks, std::index_sequence<I...>,
                                                  std::index_sequence<J...>) noexcept {
@@ -50,24 +52,25 @@ struct Kernel {
         for (Py_ssize_t b = 0; b < nblocks; ++b) {
             // A fixed trip count, a multiple of every vector width: no scalar remainder loop.
 #pragma omp simd
-            for (int i = 0; i < block; ++i) F(ip[I][i]..., op[J][i]...);
+            for (int i = 0; i < block; ++i) G(ip[I][i]..., op[J][i]...);
             ((ip[I] += step[I]), ...);
             ((op[J] += block), ...);
         }
     }
 
+    template <auto G = F>
     [[gnu::always_inline]] static inline void blocks(const double* const* in, const Py_ssize_t* step,
                                                     double* const* out, Py_ssize_t nblocks) noexcept {
-        run(in, step, out, nblocks, std::make_index_sequence<NIN>{}, std::make_index_sequence<NOUT>{});
+        run<G>(in, step, out, nblocks, std::make_index_sequence<NIN>{}, std::make_index_sequence<NOUT>{});
     }
 
-    __attribute__((target("avx512f"))) static void avx512(const double* const* in, const Py_ssize_t* step,
-                                                          double* const* out, Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+    __attribute__((target("avx512f,fma"))) static void avx512(const double* const* in, const Py_ssize_t* step,
+                                                              double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks<FF>(in, step, out, nblocks);
     }
-    __attribute__((target("avx2"))) static void avx2(const double* const* in, const Py_ssize_t* step,
-                                                     double* const* out, Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+    __attribute__((target("avx2,fma"))) static void avx2(const double* const* in, const Py_ssize_t* step,
+                                                         double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks<FF>(in, step, out, nblocks);
     }
     __attribute__((target("sse4.2"))) static void sse42(const double* const* in, const Py_ssize_t* step,
                                                         double* const* out, Py_ssize_t nblocks) noexcept {
@@ -92,7 +95,7 @@ Level detect_level() noexcept {
 #if defined(__x86_64__) && KELVARA_LIBMVEC
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) return avx512;
-    if (__builtin_cpu_supports("avx2")) return avx2;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2;
     if (__builtin_cpu_supports("sse4.2")) return sse42;
 #endif
     return baseline;
@@ -197,16 +200,16 @@ void ufunc_loop(char** args, const npy_intp* dims, const npy_intp* steps, void* 
     restore_fp_flags(before);
 }
 
-using Ecef2Geodetic = Kernel<6, 3, kb::ecef2geodetic>;
-using Geodetic2Ecef = Kernel<6, 3, kb::geodetic2ecef>;
+using Ecef2Geodetic = Kernel<6, 3, kb::ecef2geodetic<false>, kb::ecef2geodetic<true>>;
+using Geodetic2Ecef = Kernel<6, 3, kb::geodetic2ecef<false>, kb::geodetic2ecef<true>>;
 using Ecef2Enu = Kernel<9, 3, kb::ecef2enu>;
 using Enu2Ecef = Kernel<9, 3, kb::enu2ecef>;
 using Geodetic2Enu = Kernel<9, 3, kb::geodetic2enu>;
-using Enu2Geodetic = Kernel<9, 3, kb::enu2geodetic>;
+using Enu2Geodetic = Kernel<9, 3, kb::enu2geodetic<false>, kb::enu2geodetic<true>>;
 using Ecef2Aer = Kernel<9, 3, kb::ecef2aer>;
 using Aer2Ecef = Kernel<9, 3, kb::aer2ecef>;
 using Geodetic2Aer = Kernel<9, 3, kb::geodetic2aer>;
-using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic>;
+using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic<false>, kb::aer2geodetic<true>>;
 using Enu2Aer = Kernel<4, 3, kb::enu2aer>;
 using Aer2Enu = Kernel<4, 3, kb::aer2enu>;
 
