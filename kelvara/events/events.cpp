@@ -33,7 +33,7 @@ Ref float_array(PyObject* o, const char* name) {
     }
 }
 
-Py_ssize_t size(const Ref& a) { return PyArray_SIZE(reinterpret_cast<PyArrayObject*>(a.get())); }
+Py_ssize_t size(const Ref& a) { return PyArray_SIZE(frame::array_of(a)); }
 
 /// An int argument, with the interpreter's messages for a C int.
 int to_int(PyObject* o) {

@@ -36,10 +36,13 @@ inline Ref as_array(PyObject* o, int type, int mindim, int maxdim, int flags = 0
                                       nullptr));
 }
 
+/// The array a Ref holds (one made above, or any ndarray), for NumPy's C macros.
+inline PyArrayObject* array_of(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
+
 /// The elements of an array made above (or any array of T), in place.
 template <class T = double>
 inline T* data_of(const Ref& a) noexcept {
-    return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get())));
+    return static_cast<T*>(PyArray_DATA(array_of(a)));
 }
 
 /// The shape tuples (n,) and (n, m).

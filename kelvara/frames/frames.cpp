@@ -73,7 +73,9 @@ Ref as_doubles(PyObject* obj, int mindim, int maxdim) {
     return frame::as_array(obj, NPY_DOUBLE, mindim, maxdim, NPY_ARRAY_FORCECAST);
 }
 
-PyArrayObject* arr(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
+using frame::array_of;
+using frame::data_of;
+using frame::new_array;
 
 /// A (3,) or (N, 3) array of vectors.
 struct Vectors {
@@ -96,13 +98,13 @@ std::string shape_text(PyArrayObject* a) {
 Vectors vectors(PyObject* obj, const char* name) {
     Vectors v;
     v.array = as_doubles(obj, 0, 0);
-    PyArrayObject* a = arr(v.array);
+    PyArrayObject* a = array_of(v.array);
     const int nd = PyArray_NDIM(a);
     if (!((nd == 1 || nd == 2) && PyArray_DIM(a, nd - 1) == 3))
         frame::raise(PyExc_ValueError, "%s must have shape (3,) or (N, 3), got %s", name, shape_text(a).c_str());
     v.single = nd == 1;
     v.rows = nd == 1 ? 1 : PyArray_DIM(a, 0);
-    v.data = static_cast<const double*>(PyArray_DATA(a));
+    v.data = data_of<const double>(v.array);
     return v;
 }
 
@@ -123,12 +125,12 @@ Values values(PyObject* obj, const char* name) {
         return v;
     }
     v.array = as_doubles(obj, 0, 0);
-    PyArrayObject* a = arr(v.array);
+    PyArrayObject* a = array_of(v.array);
     if (PyArray_NDIM(a) > 1)
         frame::raise(PyExc_ValueError, "%s must be a number or a 1-D array, got shape %s", name, shape_text(a).c_str());
     v.scalar = PyArray_NDIM(a) == 0;
     v.size = v.scalar ? 1 : PyArray_DIM(a, 0);
-    v.data = static_cast<const double*>(PyArray_DATA(a));
+    v.data = data_of<const double>(v.array);
     return v;
 }
 
@@ -163,7 +165,7 @@ Ref jd12(PyObject* time, PyObject* scale) {
     Ref on = frame::getattr(time, scale);
     Ref jd = frame::getattr(on.get(), name_jd12);
     Ref a = as_doubles(jd.get(), 2, 2);
-    if (PyArray_DIM(arr(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
+    if (PyArray_DIM(array_of(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
     return a;
 }
 
@@ -216,7 +218,7 @@ std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> 
     if (early.empty()) return d;
     npy_intp dims[2] = {npy_intp(early.size()), 2};
     Ref starts = frame::new_array(2, dims);
-    double* p = frame::data_of(starts);
+    double* p = data_of(starts);
     for (std::size_t k = 0; k < early.size(); ++k) {
         p[2 * k] = day_start(utc[2 * early[k]], utc[2 * early[k] + 1]);
         p[2 * k + 1] = 0.0;
@@ -225,9 +227,9 @@ std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> 
     PyObject* argv[] = {nullptr, starts.get(), scale_utc};
     Ref days = Ref::steal(PyObject_Vectorcall(from_jd12.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw_scale));
     Ref tai = jd12(days.get(), scale_tai);
-    if (PyArray_DIM(arr(tai), 0) != npy_intp(early.size()))
+    if (PyArray_DIM(array_of(tai), 0) != npy_intp(early.size()))
         frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
-    const double* q = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    const double* q = data_of<const double>(tai);
     for (std::size_t k = 0; k < early.size(); ++k)
         d[std::size_t(early[k])] = ((q[2 * k] - p[2 * k]) + q[2 * k + 1]) * kf::seconds_per_day;
     return d;
@@ -243,7 +245,7 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
     Epochs out;
     out.scalar = frame::truth(frame::getattr(t.get(), name_isscalar));
     Ref tt = jd12(t.get(), scale_tt);
-    const Py_ssize_t n = PyArray_DIM(arr(tt), 0);
+    const Py_ssize_t n = PyArray_DIM(array_of(tt), 0);
     std::array<Values, 3> parts;
     if (!eop || eop == Py_None) {
         Ref iers = frame::import("kelvara.time.iers");
@@ -255,11 +257,11 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
     }
     Ref tai = jd12(t.get(), scale_tai);
     Ref utc = jd12(t.get(), scale_utc);
-    if (PyArray_DIM(arr(tai), 0) != n || PyArray_DIM(arr(utc), 0) != n)
+    if (PyArray_DIM(array_of(tai), 0) != n || PyArray_DIM(array_of(utc), 0) != n)
         frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
-    const double* a = static_cast<const double*>(PyArray_DATA(arr(tt)));
-    const double* b = static_cast<const double*>(PyArray_DATA(arr(tai)));
-    const double* c = static_cast<const double*>(PyArray_DATA(arr(utc)));
+    const double* a = data_of<const double>(tt);
+    const double* b = data_of<const double>(tai);
+    const double* c = data_of<const double>(utc);
     std::vector<double> d(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
         d[std::size_t(i)] = ((b[2 * i] - c[2 * i]) + (b[2 * i + 1] - c[2 * i + 1])) * kf::seconds_per_day;
@@ -394,9 +396,6 @@ void run_rows(Py_ssize_t n, F&& fn, Py_ssize_t block = 65536) {
     }
     frame::threads::parallel_blocks(n, block, grain, fn);
 }
-
-using frame::new_array;
-using frame::data_of;
 
 /// An optional flag: its truth when given, `dflt` when left out.
 bool truth(PyObject* o, bool dflt) { return o ? frame::truth(o) : dflt; }
