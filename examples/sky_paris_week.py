@@ -11,11 +11,15 @@ table and says that no picture was drawn.
 
 import argparse
 import pathlib
+import sys
 
 import numpy as np
 
 from kelvara.frames import moon_aer, sun_aer
 from kelvara.time.time import Time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from _plotting import pyplot, save_dated  # noqa: E402  (beside this script)
 
 PARIS = (48.8566, 2.3522, 35.0)   # latitude, longitude (deg), height above WGS 84 (m)
 STEP = 300.0                      # seconds
@@ -41,12 +45,7 @@ def table(t: Time, sun_el: np.ndarray, moon_el: np.ndarray, days: int) -> list[s
     return lines
 
 
-def plot(t: Time, sun_el: np.ndarray, moon_el: np.ndarray, path: pathlib.Path) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")                              # files only, no window
-    import matplotlib.pyplot as plt
-
+def plot(plt, t: Time, sun_el: np.ndarray, moon_el: np.ndarray, path: pathlib.Path) -> None:
     dates = t.datetime64
     fig, axes = plt.subplots(figsize=(10, 4.5), constrained_layout=True)
     axes.plot(dates, sun_el, color="tab:orange", label="Sun")
@@ -58,10 +57,7 @@ def plot(t: Time, sun_el: np.ndarray, moon_el: np.ndarray, path: pathlib.Path) -
     axes.grid(True, alpha=0.3)
     axes.set_ylim(-90, 90)
     axes.legend(loc="upper right", ncols=3)
-    fig.autofmt_xdate()
-    path.parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(path, dpi=100)
-    plt.close(fig)
+    save_dated(plt, fig, path)
 
 
 def main() -> None:
@@ -77,12 +73,10 @@ def main() -> None:
     for line in table(t, sun_el, moon_el, args.days):
         print(line)
 
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        print("matplotlib is not installed: no plot drawn (pip install matplotlib)")
+    plt = pyplot()
+    if plt is None:
         return
-    plot(t, sun_el, moon_el, output)
+    plot(plt, t, sun_el, moon_el, output)
     print(f"plot written to {output}")
 
 

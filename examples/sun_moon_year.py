@@ -9,11 +9,15 @@ the script prints the summary and says that no picture was drawn.
 
 import argparse
 import pathlib
+import sys
 
 import numpy as np
 
 from kelvara.bodies.bodies import Moon, Sun
 from kelvara.time.time import Time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from _plotting import pyplot, save_dated  # noqa: E402  (beside this script)
 
 AU = 149597870700.0   # metres
 
@@ -38,12 +42,7 @@ def summary(t: Time, moon_km: np.ndarray, sun_dec: np.ndarray) -> list[str]:
     ]
 
 
-def plot(t: Time, moon_km: np.ndarray, sun_dec: np.ndarray, path: pathlib.Path, year: int) -> None:
-    import matplotlib
-
-    matplotlib.use("Agg")                              # files only, no window
-    import matplotlib.pyplot as plt
-
+def plot(plt, t: Time, moon_km: np.ndarray, sun_dec: np.ndarray, path: pathlib.Path, year: int) -> None:
     dates = t.datetime64
     fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(9, 6), constrained_layout=True)
     top.plot(dates, moon_km / 1e3, color="tab:gray")
@@ -54,10 +53,7 @@ def plot(t: Time, moon_km: np.ndarray, sun_dec: np.ndarray, path: pathlib.Path, 
     bottom.set_ylabel("Sun declination, GCRF (deg)")
     for axes in (top, bottom):
         axes.grid(True, alpha=0.3)
-    fig.autofmt_xdate()
-    path.parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(path, dpi=100)
-    plt.close(fig)
+    save_dated(plt, fig, path)
 
 
 def main() -> None:
@@ -72,12 +68,10 @@ def main() -> None:
     for line in summary(t, moon_km, sun_dec):
         print(line)
 
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        print("matplotlib is not installed: no plot drawn (pip install matplotlib)")
+    plt = pyplot()
+    if plt is None:
         return
-    plot(t, moon_km, sun_dec, output, args.year)
+    plot(plt, t, moon_km, sun_dec, output, args.year)
     print(f"plot written to {output}")
 
 

@@ -340,6 +340,9 @@ class TestBadInput:
         (lambda: find_passes(Elements(*SATS["iss"]), 90.5, 0, 0, "2026-01-01", "2026-01-02"), ValueError, "lat"),
         (lambda: find_passes([Elements(*SATS["iss"]), 3], 0, 0, 0, "2026-01-01", "2026-01-02"), TypeError,
          "elements[1]"),
+        # the search loops themselves: an axis that is not a tuple is a TypeError, not a SystemError
+        (lambda: ext._rise_set(0, 0, 0, 0, 1, 0, None, 1.0, 0.0, False), TypeError, "axis"),
+        (lambda: ext._passes([], 0, 0, 0, 1, 0, [1, 2, 3, 4, [1], [1], [1], [1]], 1.0, 0.0, 0.1), TypeError, "axis"),
     ])
     def test_raises_naming_the_argument(self, call, exc, word):
         with pytest.raises(exc, match=word.replace("[", r"\[")):

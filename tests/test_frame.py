@@ -15,6 +15,8 @@ import pytest
 
 import frametest as ft
 from kelvara.datamodel import LLA_dtype, SurfCoord_dtype
+from kelvara.frames import frames
+from kelvara.propagators.analytical.sgp4 import sgp4
 
 from conftest import ROOT, run_python
 
@@ -36,6 +38,25 @@ class TestArguments:
         ],
     )
     def test_messages(self, call, message):
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == message
+
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            # refused before any argument is read, so the bad values here never matter
+            (lambda: frames.transform(1, 2, 3, 4, 5), "transform() takes 4 positional arguments but 5 were given"),
+            (lambda: frames.rotation(1, 2, 3, 4), "rotation() takes 3 positional arguments but 4 were given"),
+            (lambda: frames.sun_aer(1, 2, 3, 4, 5), "sun_aer() takes 4 positional arguments but 5 were given"),
+            (lambda: frames.aer(1, 2, 3, 4, 5, 6, 7), "aer() takes 6 positional arguments but 7 were given"),
+            (lambda: sgp4.propagate(1, 2, 3), "propagate() takes from 1 to 2 positional arguments but 3 were given"),
+            (lambda: sgp4.Elements(1, 2, 3), "Elements() takes 2 positional arguments but 3 were given"),
+            (lambda: sgp4.Elements.from_tle(1, 2), "from_tle() takes 1 positional argument but 2 were given"),
+            (lambda: sgp4.EarthSatellite(1, 2, 3), "EarthSatellite() takes from 1 to 2 positional arguments but 3 were given"),
+        ],
+    )
+    def test_keyword_only_tails(self, call, message):
         with pytest.raises(TypeError) as info:
             call()
         assert str(info.value) == message

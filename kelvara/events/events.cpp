@@ -2,7 +2,7 @@
 // (kelvara/events/__init__.py) turns the window into a time axis and the results into records;
 // here the scans run without the interpreter lock, satellites spread over the thread pool.
 #include "../frame/frame.hpp"
-#include "../frame/numpy.hpp"
+#include "../frame/arrays.hpp"
 #include "../frame/threads.hpp"
 
 #include "models.hpp"
@@ -13,6 +13,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 namespace {
@@ -20,22 +21,27 @@ namespace {
 using frame::Ref;
 namespace ev = kelvara::events;
 
-/// A C-contiguous float64 array made from `o` (a new reference), or an error naming `name`.
+using frame::data_of;
+
+/// A C-contiguous float64 array made from `o` (0-d or 1-d), or an error naming `name`.
 Ref float_array(PyObject* o, const char* name) {
-    PyObject* a = PyArray_FROMANY(o, NPY_DOUBLE, 0, 1, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED);
-    if (!a) {
+    try {
+        return frame::as_array(o, NPY_DOUBLE, 0, 1);
+    } catch (const frame::PyErrorSet&) {
         PyErr_Clear();
         frame::raise(PyExc_TypeError, "%s must be an array of numbers", name);
     }
-    return Ref::steal(a);
 }
 
-const double* data(const Ref& a) { return static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get()))); }
-Py_ssize_t size(const Ref& a) { return PyArray_SIZE(reinterpret_cast<PyArrayObject*>(a.get())); }
+Py_ssize_t size(const Ref& a) { return PyArray_SIZE(frame::array_of(a)); }
 
-Ref new_array(Py_ssize_t n, int type) {
-    npy_intp dims[1] = {n};
-    return Ref::steal(PyArray_SimpleNew(1, dims, type));
+/// An int argument, with the interpreter's messages for a C int.
+int to_int(PyObject* o) {
+    const long v = PyLong_AsLong(o);
+    if (v == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
+    if (v > INT_MAX) frame::raise(PyExc_OverflowError, "signed integer is greater than maximum");
+    if (v < INT_MIN) frame::raise(PyExc_OverflowError, "signed integer is less than minimum");
+    return int(v);
 }
 
 /// The time axis from its Python parts: (day0, sec0, node0, spacing, tt_utc, ut1_tt, xp, yp).
@@ -46,9 +52,9 @@ struct AxisArgs {
     void parse(PyObject* tuple) {
         double day0, sec0, node0, spacing;
         PyObject *a, *b, *c, *d;
-        if (!PyArg_ParseTuple(tuple, "ddddOOOO;axis must be (day0, sec0, node0, spacing, tt_utc, ut1_tt, xp, yp)",
-                              &day0, &sec0, &node0, &spacing, &a, &b, &c, &d))
-            throw frame::PyErrorSet{};
+        static const char* const format = "ddddOOOO;axis must be (day0, sec0, node0, spacing, tt_utc, ut1_tt, xp, yp)";
+        if (!PyTuple_Check(tuple)) frame::raise(PyExc_TypeError, "%s", format + 9);
+        if (!PyArg_ParseTuple(tuple, format, &day0, &sec0, &node0, &spacing, &a, &b, &c, &d)) throw frame::PyErrorSet{};
         tt_utc = float_array(a, "tt_utc");
         ut1_tt = float_array(b, "ut1_tt");
         xp = float_array(c, "xp");
@@ -62,10 +68,10 @@ struct AxisArgs {
         axis.node0 = node0;
         axis.spacing = spacing;
         axis.n = int(n);
-        axis.tt_utc = data(tt_utc);
-        axis.ut1_tt = data(ut1_tt);
-        axis.xp = data(xp);
-        axis.yp = data(yp);
+        axis.tt_utc = data_of<const double>(tt_utc);
+        axis.ut1_tt = data_of<const double>(ut1_tt);
+        axis.xp = data_of<const double>(xp);
+        axis.yp = data_of<const double>(yp);
     }
 };
 
@@ -120,16 +126,16 @@ void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const e
 
 /// The records as a tuple of arrays: (sat, rise, culm, set, rise_az, culm_az, culm_el, set_az, status).
 Ref records_tuple(const std::vector<PassRecord>& recs) {
-    const Py_ssize_t n = Py_ssize_t(recs.size());
-    Ref sat = new_array(n, NPY_INT64);
-    Ref status = new_array(n, NPY_INT8);
+    npy_intp n[1] = {npy_intp(recs.size())};
+    Ref sat = frame::new_array(1, n, NPY_INT64);
+    Ref status = frame::new_array(1, n, NPY_INT8);
     Ref cols[7];
-    for (auto& c : cols) c = new_array(n, NPY_DOUBLE);
-    auto* ps = static_cast<npy_int64*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(sat.get())));
-    auto* pst = static_cast<npy_int8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(status.get())));
+    for (auto& c : cols) c = frame::new_array(1, n);
+    auto* ps = data_of<npy_int64>(sat);
+    auto* pst = data_of<npy_int8>(status);
     double* pc[7];
-    for (int k = 0; k < 7; ++k) pc[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(cols[k].get())));
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    for (int k = 0; k < 7; ++k) pc[k] = data_of(cols[k]);
+    for (Py_ssize_t i = 0; i < n[0]; ++i) {
         const PassRecord& r = recs[std::size_t(i)];
         ps[i] = r.sat;
         pst[i] = npy_int8(r.status);
@@ -152,51 +158,39 @@ Ref scan_satellites(Py_ssize_t n, Run&& run) {
     // Blocks of satellites without the lock, a look at pending signals between them, so that
     // Ctrl-C ends a long search.
     const Py_ssize_t block = std::max<Py_ssize_t>(32, 8 * frame::threads::count());
-    for (Py_ssize_t first = 0; first < n; first += block) {
-        const Py_ssize_t count = std::min(block, n - first);
-        {
-            frame::Unlocked nogil;
-            frame::threads::parallel_for(count, 1, [&](Py_ssize_t b, Py_ssize_t e) {
-                for (Py_ssize_t i = first + b; i < first + e; ++i) run(i, per[std::size_t(i)]);
-            });
-        }
-        if (first + count < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
-    }
+    frame::threads::parallel_blocks(n, block, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+        for (Py_ssize_t i = b; i < e; ++i) run(i, per[std::size_t(i)]);
+    });
     std::vector<PassRecord> all;
     for (auto& v : per) all.insert(all.end(), v.begin(), v.end());
     return records_tuple(all);
 }
 
-ev::Station station_from(double lat, double lon, double alt, double a, double f) {
-    return ev::make_station(lat, lon, alt, a, f);
+/// The station from its arguments (lat, lon, alt, a, f), read in that order.
+ev::Station station_from(PyObject* lat, PyObject* lon, PyObject* alt, PyObject* a, PyObject* f) {
+    const double la = frame::to_double(lat), lo = frame::to_double(lon), h = frame::to_double(alt),
+                 aa = frame::to_double(a), ff = frame::to_double(f);
+    return ev::make_station(la, lo, h, aa, ff);
 }
 
 /// _passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction): two-body orbits
 /// (rows of a, e, i, raan, argp, m0) over a uniformly rotating Earth; the test model.
-PyObject* passes_kepler(PyObject*, PyObject* args) noexcept {
-    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* orbits_o;
-        double lat, lon, alt, a, f, theta0, T, threshold, fraction;
-        if (!PyArg_ParseTuple(args, "Oddddddddd", &orbits_o, &lat, &lon, &alt, &a, &f, &theta0, &T, &threshold,
-                              &fraction))
-            return nullptr;
-        PyObject* fo = PyArray_FROMANY(orbits_o, NPY_DOUBLE, 1, 2, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED);
-        if (!fo) return nullptr;
-        Ref flat = Ref::steal(fo);
-        if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(fo)) % 6 != 0)
-            frame::raise(PyExc_ValueError, "orbits must hold rows of 6 elements");
-        const double* d = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(flat.get())));
-        const Py_ssize_t n = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(flat.get())) / 6;
-        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
-        const ev::Station st = station_from(lat, lon, alt, a, f);
-        const ev::UniformEarth earth{theta0};
-        return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
-                   const double* e = d + 6 * i;
-                   const ev::Kepler k{e[0], e[1], e[2], e[3], e[4], e[5]};
-                   const ev::OrbitBounds b = ev::orbit_bounds(std::sqrt(ev::mu_earth / (e[0] * e[0] * e[0])), e[1]);
-                   passes_of(i, k, earth, st, threshold, T, b, fraction, out);
-               })
-            .release();
+Ref passes_kepler(PyObject*, PyObject* orbits_o, PyObject* lat, PyObject* lon, PyObject* alt, PyObject* a,
+                  PyObject* f, PyObject* theta0, PyObject* T_o, PyObject* threshold_o, PyObject* fraction_o) {
+    const ev::Station st = station_from(lat, lon, alt, a, f);
+    const ev::UniformEarth earth{frame::to_double(theta0)};
+    const double T = frame::to_double(T_o), threshold = frame::to_double(threshold_o),
+                 fraction = frame::to_double(fraction_o);
+    Ref flat = frame::as_array(orbits_o, NPY_DOUBLE, 1, 2);
+    if (size(flat) % 6 != 0) frame::raise(PyExc_ValueError, "orbits must hold rows of 6 elements");
+    const double* d = data_of<const double>(flat);
+    const Py_ssize_t n = size(flat) / 6;
+    if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+    return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+        const double* e = d + 6 * i;
+        const ev::Kepler k{e[0], e[1], e[2], e[3], e[4], e[5]};
+        const ev::OrbitBounds b = ev::orbit_bounds(std::sqrt(ev::mu_earth / (e[0] * e[0] * e[0])), e[1]);
+        passes_of(i, k, earth, st, threshold, T, b, fraction, out);
     });
 }
 
@@ -217,125 +211,117 @@ struct SgpOrbit {
 };
 
 /// _passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction)
-PyObject* passes(PyObject*, PyObject* args) noexcept {
-    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject *seq_o, *axis_o;
-        double lat, lon, alt, a, f, T, threshold, fraction;
-        if (!PyArg_ParseTuple(args, "OdddddOddd", &seq_o, &lat, &lon, &alt, &a, &f, &axis_o, &T, &threshold,
-                              &fraction))
-            return nullptr;
-        Ref seq = Ref::steal(PySequence_Fast(seq_o, "elements must be an Elements or a sequence of them"));
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-        // bound on first use, so that this module loads without the propagator
-        if (!elements_type) elements_type = kelvara::import_elements_type();
-        PyTypeObject* type = elements_type;
-        std::vector<sg::Satrec> sats(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject* o = PySequence_Fast_GET_ITEM(seq.get(), i);
-            if (!PyObject_TypeCheck(o, type))
-                frame::raise(PyExc_TypeError, "elements[%zd] must be an Elements, not %.100s", i, Py_TYPE(o)->tp_name);
-            sats[std::size_t(i)] = reinterpret_cast<kelvara::ElementsObject*>(o)->sat;
-        }
-        AxisArgs ax;
-        ax.parse(axis_o);
-        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
-        const ev::Station st = station_from(lat, lon, alt, a, f);
-        const ev::TemeEarth earth{ax.axis};
-        return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
-                   const sg::Satrec& s = sats[std::size_t(i)];
-                   const SgpOrbit orbit{s, ((ax.axis.day0 - s.jd_epoch1) - s.jd_epoch2) * 1440.0 + ax.axis.sec0 / 60.0};
-                   const ev::OrbitBounds b = ev::orbit_bounds(s.no_unkozai / 60.0, s.ecco);
-                   passes_of(i, orbit, earth, st, threshold, T, b, fraction, out);
-               })
-            .release();
+Ref passes(PyObject*, PyObject* seq_o, PyObject* lat, PyObject* lon, PyObject* alt, PyObject* a, PyObject* f,
+           PyObject* axis_o, PyObject* T_o, PyObject* threshold_o, PyObject* fraction_o) {
+    const ev::Station st = station_from(lat, lon, alt, a, f);
+    const double T = frame::to_double(T_o), threshold = frame::to_double(threshold_o),
+                 fraction = frame::to_double(fraction_o);
+    Ref seq = Ref::steal(PySequence_Fast(seq_o, "elements must be an Elements or a sequence of them"));
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    // bound on first use, so that this module loads without the propagator
+    if (!elements_type) elements_type = kelvara::import_elements_type();
+    PyTypeObject* type = elements_type;
+    std::vector<sg::Satrec> sats(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = PySequence_Fast_GET_ITEM(seq.get(), i);
+        if (!PyObject_TypeCheck(o, type))
+            frame::raise(PyExc_TypeError, "elements[%zd] must be an Elements, not %.100s", i, Py_TYPE(o)->tp_name);
+        sats[std::size_t(i)] = reinterpret_cast<kelvara::ElementsObject*>(o)->sat;
+    }
+    AxisArgs ax;
+    ax.parse(axis_o);
+    if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+    const ev::TemeEarth earth{ax.axis};
+    return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+        const sg::Satrec& s = sats[std::size_t(i)];
+        const SgpOrbit orbit{s, ((ax.axis.day0 - s.jd_epoch1) - s.jd_epoch2) * 1440.0 + ax.axis.sec0 / 60.0};
+        const ev::OrbitBounds b = ev::orbit_bounds(s.no_unkozai / 60.0, s.ecco);
+        passes_of(i, orbit, earth, st, threshold, T, b, fraction, out);
     });
 }
 #endif
 
 /// _rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb)
 /// -> (kind int8 [0 rise, 2 set, 3 transit], t, az, el, up_at_start, az0, el0)
-PyObject* rise_set(PyObject*, PyObject* args) noexcept {
-    return frame::translate<PyObject*>(nullptr, [&]() -> PyObject* {
-        int body, limb;
-        PyObject* axis_o;
-        double lat, lon, alt, a, f, T, horizon;
-        if (!PyArg_ParseTuple(args, "idddddOddp", &body, &lat, &lon, &alt, &a, &f, &axis_o, &T, &horizon, &limb))
-            return nullptr;
-        if (body != 0 && body != 1) frame::raise(PyExc_ValueError, "body must be 0 (Sun) or 1 (Moon)");
-        AxisArgs ax;
-        ax.parse(axis_o);
-        if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
-        const ev::Station st = station_from(lat, lon, alt, a, f);
-        ev::Scan scan;
-        std::vector<double> az, el;
-        double az0 = 0.0, el0 = 0.0;
+Ref rise_set(PyObject*, PyObject* body_o, PyObject* lat, PyObject* lon, PyObject* alt, PyObject* a, PyObject* f,
+             PyObject* axis_o, PyObject* T_o, PyObject* horizon_o, PyObject* limb_o) {
+    const int body = to_int(body_o);
+    const ev::Station st = station_from(lat, lon, alt, a, f);
+    const double T = frame::to_double(T_o), horizon = frame::to_double(horizon_o);
+    const bool limb = frame::truth(limb_o);
+    if (body != 0 && body != 1) frame::raise(PyExc_ValueError, "body must be 0 (Sun) or 1 (Moon)");
+    AxisArgs ax;
+    ax.parse(axis_o);
+    if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
+    ev::Scan scan;
+    std::vector<double> az, el;
+    double az0 = 0.0, el0 = 0.0;
+    {
+        frame::Unlocked nogil;
+        // TT dates of the window's ends, days from J2000, for the node tables
+        const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
+        const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
+        ev::NodeTable cip, pos, cirs;
+        cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
+        pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
+        cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
+        const ev::BodyModel model{ax.axis, cirs, st, horizon, limb, 1.0 / 8.0};
+        // Stretches of 16 days scanned apart over the pool, their events joined in order.
+        const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
+        std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
+        frame::threads::parallel_for(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+            for (Py_ssize_t i = b; i < e; ++i) {
+                const double lo_t = T * double(i) / double(chunks);
+                const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
+                ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
+            }
+        });
+        scan.up_at_start = parts.front().up_at_start;
+        scan.up_at_end = parts.back().up_at_end;
+        for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());
         {
-            frame::Unlocked nogil;
-            // TT dates of the window's ends, days from J2000, for the node tables
-            const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
-            const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
-            ev::NodeTable cip, pos, cirs;
-            cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
-            pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
-            cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
-            const ev::BodyModel model{ax.axis, cirs, st, horizon, limb != 0, 1.0 / 8.0};
-            // Stretches of 16 days scanned apart over the pool, their events joined in order.
-            const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
-            std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
-            frame::threads::parallel_for(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
-                for (Py_ssize_t i = b; i < e; ++i) {
-                    const double lo_t = T * double(i) / double(chunks);
-                    const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
-                    ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
-                }
-            });
-            scan.up_at_start = parts.front().up_at_start;
-            scan.up_at_end = parts.back().up_at_end;
-            for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());
-            {
-                double rf[3], vf[3];
-                model.fixed(0.0, rf, vf);
-                az0 = ev::azimuth(st, rf);
-                el0 = ev::look(st, rf, vf).el;
-            }
-            for (const ev::Event& e : scan.events) {
-                double rf[3], vf[3];
-                model.fixed(e.t, rf, vf);
-                az.push_back(ev::azimuth(st, rf));
-                el.push_back(ev::look(st, rf, vf).el);
-            }
+            double rf[3], vf[3];
+            model.fixed(0.0, rf, vf);
+            az0 = ev::azimuth(st, rf);
+            el0 = ev::look(st, rf, vf).el;
         }
-        const Py_ssize_t n = Py_ssize_t(scan.events.size());
-        Ref kind = new_array(n, NPY_INT8), t = new_array(n, NPY_DOUBLE), azo = new_array(n, NPY_DOUBLE),
-            elo = new_array(n, NPY_DOUBLE);
-        auto* pk = static_cast<npy_int8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(kind.get())));
-        auto* pt = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(t.get())));
-        auto* pa = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(azo.get())));
-        auto* pe = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(elo.get())));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            const ev::Event& e = scan.events[std::size_t(i)];
-            pk[i] = npy_int8(static_cast<int>(e.kind));
-            pt[i] = e.t;
-            pa[i] = az[std::size_t(i)];
-            pe[i] = el[std::size_t(i)];
+        for (const ev::Event& e : scan.events) {
+            double rf[3], vf[3];
+            model.fixed(e.t, rf, vf);
+            az.push_back(ev::azimuth(st, rf));
+            el.push_back(ev::look(st, rf, vf).el);
         }
-        return Py_BuildValue("(OOOOOdd)", kind.get(), t.get(), azo.get(), elo.get(),
-                             scan.up_at_start ? Py_True : Py_False, az0, el0);
-    });
+    }
+    npy_intp n[1] = {npy_intp(scan.events.size())};
+    Ref kind = frame::new_array(1, n, NPY_INT8), t = frame::new_array(1, n), azo = frame::new_array(1, n),
+        elo = frame::new_array(1, n);
+    auto* pk = data_of<npy_int8>(kind);
+    double *pt = data_of(t), *pa = data_of(azo), *pe = data_of(elo);
+    for (Py_ssize_t i = 0; i < n[0]; ++i) {
+        const ev::Event& e = scan.events[std::size_t(i)];
+        pk[i] = npy_int8(static_cast<int>(e.kind));
+        pt[i] = e.t;
+        pa[i] = az[std::size_t(i)];
+        pe[i] = el[std::size_t(i)];
+    }
+    return Ref::steal(Py_BuildValue("(OOOOOdd)", kind.get(), t.get(), azo.get(), elo.get(),
+                                    scan.up_at_start ? Py_True : Py_False, az0, el0));
 }
 
 PyMethodDef methods[] = {
-    {"_passes_kepler", passes_kepler, METH_VARARGS,
-     "_passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction, /)\n--\n\n"
-     "Passes of two-body orbits over a uniformly rotating Earth (the search's test model)."},
+    frame::Method<"_passes_kepler", "orbits", "lat", "lon", "alt", "a", "f", "theta0", "T", "threshold",
+                  "fraction">::def<passes_kepler>(
+        "_passes_kepler(orbits, lat, lon, alt, a, f, theta0, T, threshold, fraction)\n--\n\n"
+        "Passes of two-body orbits over a uniformly rotating Earth (the search's test model)."),
 #ifdef KELVARA_EVENTS_SGP4
-    {"_passes", passes, METH_VARARGS,
-     "_passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction, /)\n--\n\n"
-     "Passes of SGP4 satellites over a window's time axis (use kelvara.events.find_passes)."},
+    frame::Method<"_passes", "elements", "lat", "lon", "alt", "a", "f", "axis", "T", "threshold",
+                  "fraction">::def<passes>(
+        "_passes(elements, lat, lon, alt, a, f, axis, T, threshold, fraction)\n--\n\n"
+        "Passes of SGP4 satellites over a window's time axis (use kelvara.events.find_passes)."),
 #endif
-    {"_rise_set", rise_set, METH_VARARGS,
-     "_rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb, /)\n--\n\n"
-     "Rise, transit and set of the Sun or the Moon (use kelvara.events.find_rise_set)."},
+    frame::Method<"_rise_set", "body", "lat", "lon", "alt", "a", "f", "axis", "T", "horizon", "limb">::def<rise_set>(
+        "_rise_set(body, lat, lon, alt, a, f, axis, T, horizon, limb)\n--\n\n"
+        "Rise, transit and set of the Sun or the Moon (use kelvara.events.find_rise_set)."),
     {nullptr, nullptr, 0, nullptr}};
 
 void body(frame::Module&, PyObject* module) {

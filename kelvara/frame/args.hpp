@@ -33,6 +33,19 @@ using Args = std::array<PyObject*, N>;  // borrowed; nullptr for an optional arg
           expected == 1 ? "" : "s", found);
 }
 
+/// "f() takes 2 positional arguments but 3 were given" (or "takes from 1 to 2 ...") when more
+/// than `max` positional arguments were given: the parameters after the first `max` are
+/// keyword-only, and `min` of them are required.
+inline void positional_at_most(const char* fname, Py_ssize_t given, Py_ssize_t max, Py_ssize_t min) {
+    if (given <= max) return;
+    const char* verb = given == 1 ? "was" : "were";
+    if (min == max)
+        raise(PyExc_TypeError, "%.200s() takes %zd positional argument%.1s but %zd %s given", fname, max,
+              max == 1 ? "" : "s", given, verb);
+    raise(PyExc_TypeError, "%.200s() takes from %zd to %zd positional arguments but %zd %s given", fname, min, max,
+          given, verb);
+}
+
 /// "Argument 'x' has incorrect type (expected T, got U)" unless `o` is an instance of `t`
 /// (exactly `t` when `exact`), or None where None is allowed.
 inline void check_arg_type(PyObject* o, PyTypeObject* t, const char* name, bool none_ok = true, bool exact = false) {

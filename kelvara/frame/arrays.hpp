@@ -23,6 +23,28 @@ namespace frame {
 /// lookups: for companions of an array numpy.zeros already made).
 inline Ref new_zeros(int ndim, npy_intp* dims) { return Ref::steal(PyArray_ZEROS(ndim, dims, NPY_DOUBLE, 0)); }
 
+/// A C-ordered array of `type` with its elements left unset, for results every element of
+/// which is written before the array is returned.
+inline Ref new_array(int ndim, npy_intp* dims, int type = NPY_DOUBLE) {
+    return Ref::steal(PyArray_SimpleNew(ndim, dims, type));
+}
+
+/// `o` as a C-contiguous, aligned array of `type` with `mindim` to `maxdim` dimensions (0 for
+/// any), converted as `flags` allow (NPY_ARRAY_FORCECAST for any cast).
+inline Ref as_array(PyObject* o, int type, int mindim, int maxdim, int flags = 0) {
+    return Ref::steal(PyArray_FromAny(o, PyArray_DescrFromType(type), mindim, maxdim, NPY_ARRAY_CARRAY_RO | flags,
+                                      nullptr));
+}
+
+/// The array a Ref holds (one made above, or any ndarray), for NumPy's C macros.
+inline PyArrayObject* array_of(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
+
+/// The elements of an array made above (or any array of T), in place.
+template <class T = double>
+inline T* data_of(const Ref& a) noexcept {
+    return static_cast<T*>(PyArray_DATA(array_of(a)));
+}
+
 /// The shape tuples (n,) and (n, m).
 inline Ref shape_of(Py_ssize_t n) { return Ref::steal(Py_BuildValue("(n)", n)); }
 inline Ref shape_of(Py_ssize_t n, Py_ssize_t m) { return Ref::steal(Py_BuildValue("(nn)", n, m)); }
@@ -35,7 +57,8 @@ inline PyArrayObject* float64_array(PyObject* o) noexcept {
     return is_float64_array(o) ? reinterpret_cast<PyArrayObject*>(o) : nullptr;
 }
 
-inline bool truth(const Ref& o) { return check_status(PyObject_IsTrue(o.get())) == 1; }
+inline bool truth(PyObject* o) { return check_status(PyObject_IsTrue(o)) == 1; }
+inline bool truth(const Ref& o) { return truth(o.get()); }
 /// `a == b` as Python's truth of the comparison.
 inline bool equal(PyObject* a, PyObject* b) { return truth(Ref::steal(PyObject_RichCompare(a, b, Py_EQ))); }
 

@@ -109,6 +109,12 @@ inline void poll_signals(Py_ssize_t i, Py_ssize_t every = 65536) {
     if ((i & (every - 1)) == every - 1 && PyErr_CheckSignals() < 0) throw PyErrorSet{};
 }
 
+/// Look at pending signals now, between blocks of work run without the lock: a pending
+/// KeyboardInterrupt (or a signal handler's exception) unwinds to the boundary.
+inline void check_signals() {
+    if (PyErr_CheckSignals() < 0) throw PyErrorSet{};
+}
+
 /// Run `body` translating C++ failures into a set Python exception; `fail` is the failure value.
 template <class R, class F>
 inline R translate(R fail, F&& body) noexcept {

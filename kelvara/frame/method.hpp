@@ -35,12 +35,15 @@ struct EntryTraits<Ref (*)(Self*, P...)> {
 };
 }  // namespace detail
 
-/// The METH_FASTCALL | METH_KEYWORDS method `Name(self, Params...)`; the last parameters from
-/// `Required` on may be left out (the implementation then gets nullptr for them).
-template <std::size_t Required, Text Name, Text... Params>
-struct MethodWithDefaults {
+/// The METH_FASTCALL | METH_KEYWORDS method `Name(self, Params...)` (or module function: self is
+/// the module) whose first `Positional` parameters may be given by position and the others by
+/// keyword only; the last parameters from `Required` on may be left out (the implementation then
+/// gets nullptr for them). Too many positional arguments are refused before any is parsed, with
+/// "f() takes <Positional> positional arguments but n were given".
+template <std::size_t Positional, std::size_t Required, Text Name, Text... Params>
+struct MethodWithKeywordOnly {
     static constexpr std::size_t N = sizeof...(Params);
-    static_assert(Required <= N);
+    static_assert(Required <= N && Positional <= N);
 
     /// The entry point of `Impl`, a `Ref Impl(Self*, PyObject*...)` with one argument per parameter.
     template <auto Impl>
@@ -50,6 +53,9 @@ struct MethodWithDefaults {
         static Site site{Name.value};
         static const Signature<N> sig{Name.value, {Params.value...}, Required};
         return guarded(site, [&]() -> Ref {
+            if constexpr (Positional < N)
+                positional_at_most(Name.value, PyVectorcall_NARGS(nargsf), Py_ssize_t(Positional),
+                                   Py_ssize_t(Positional));
             Args<N> a = parse(sig, args, nargsf, kwnames);
             auto* s = reinterpret_cast<typename Traits::self*>(self);
             return [&]<std::size_t... I>(std::index_sequence<I...>) { return Impl(s, a[I]...); }(
@@ -64,6 +70,11 @@ struct MethodWithDefaults {
                 METH_FASTCALL | METH_KEYWORDS, doc};
     }
 };
+
+/// The METH_FASTCALL | METH_KEYWORDS method `Name(self, Params...)`; the last parameters from
+/// `Required` on may be left out (the implementation then gets nullptr for them).
+template <std::size_t Required, Text Name, Text... Params>
+struct MethodWithDefaults : MethodWithKeywordOnly<sizeof...(Params), Required, Name, Params...> {};
 
 /// A method whose parameters are all required.
 template <Text Name, Text... Params>

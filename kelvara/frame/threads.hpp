@@ -80,5 +80,21 @@ inline void parallel_for(Py_ssize_t n, Py_ssize_t grain, F&& fn) noexcept {
            const_cast<void*>(static_cast<const void*>(&fn)));
 }
 
+/// `fn(begin, end)` over [0, n) in blocks of `block` items, each block run without the lock and
+/// spread over the pool in chunks of at least `grain`; pending signals are looked at between
+/// blocks, so that Ctrl-C ends a long loop (the exception propagates; blocks done stay done).
+/// Called with the lock held.
+template <class F>
+inline void parallel_blocks(Py_ssize_t n, Py_ssize_t block, Py_ssize_t grain, F&& fn) {
+    for (Py_ssize_t b = 0; b < n; b += block) {
+        const Py_ssize_t e = n - b < block ? n : b + block;
+        {
+            Unlocked nogil;
+            parallel_for(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
+        }
+        if (e < n) check_signals();
+    }
+}
+
 }  // namespace threads
 }  // namespace frame

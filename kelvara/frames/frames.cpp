@@ -5,7 +5,7 @@
 // vector, then runs the kernels over the rows without the interpreter lock, spread over the
 // frame's thread pool when the batch is large.
 #include "../frame/frame.hpp"
-#include "../frame/numpy.hpp"
+#include "../frame/arrays.hpp"
 #include "../frame/threads.hpp"
 #include "../time/time.hpp"
 #include "../bodies/ephemeris_kernels.hpp"
@@ -32,6 +32,18 @@ PyTypeObject* time_type = nullptr;  // bound during exec, kept for the life of t
 constexpr Py_ssize_t unlocked_from = 256;
 constexpr Py_ssize_t grain = 1024;
 
+// Looked up at call time.
+const frame::Name name_lower{"lower"};
+const frame::Name name_jd12{"jd12"};
+const frame::Name name_isscalar{"isscalar"};
+const frame::Name name_size{"size"};
+const frame::Name name_from_jd12{"from_jd12"};
+const frame::Name name_eop{"eop"};
+const frame::Name scale_tt{"tt"};
+const frame::Name scale_tai{"tai"};
+const frame::Name scale_utc{"utc"};
+const frame::KeyNames kw_scale{"scale"};
+
 // ---------------------------------------------------------------------------------------------
 // Frames by name.
 
@@ -44,7 +56,7 @@ Frame parse_frame(PyObject* name, const char* arg) {
     static const char* const known[3] = {"gcrf", "itrf", "teme"};
     for (int k = 0; k < 3; ++k)  // the usual spelling, without making a lower-case copy
         if (PyUnicode_CompareWithASCIIString(name, known[k]) == 0) return Frame(k);
-    Ref lower = frame::call(frame::getattr(name, "lower").get());
+    Ref lower = frame::call(frame::getattr(name, name_lower).get());
     const char* s = PyUnicode_AsUTF8(lower.get());
     if (!s) throw frame::PyErrorSet{};
     if (!std::strcmp(s, "gcrf")) return Frame::gcrf;
@@ -56,13 +68,14 @@ Frame parse_frame(PyObject* name, const char* arg) {
 // ---------------------------------------------------------------------------------------------
 // Arrays in.
 
-/// `obj` as a C-contiguous float64 array of 0 to `maxdim` dimensions (a new reference).
+/// `obj` as a C-contiguous float64 array of `mindim` to `maxdim` dimensions (0: any).
 Ref as_doubles(PyObject* obj, int mindim, int maxdim) {
-    PyArray_Descr* d = PyArray_DescrFromType(NPY_DOUBLE);
-    return Ref::steal(PyArray_FromAny(obj, d, mindim, maxdim, NPY_ARRAY_CARRAY_RO | NPY_ARRAY_FORCECAST, nullptr));
+    return frame::as_array(obj, NPY_DOUBLE, mindim, maxdim, NPY_ARRAY_FORCECAST);
 }
 
-PyArrayObject* arr(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
+using frame::array_of;
+using frame::data_of;
+using frame::new_array;
 
 /// A (3,) or (N, 3) array of vectors.
 struct Vectors {
@@ -85,13 +98,13 @@ std::string shape_text(PyArrayObject* a) {
 Vectors vectors(PyObject* obj, const char* name) {
     Vectors v;
     v.array = as_doubles(obj, 0, 0);
-    PyArrayObject* a = arr(v.array);
+    PyArrayObject* a = array_of(v.array);
     const int nd = PyArray_NDIM(a);
     if (!((nd == 1 || nd == 2) && PyArray_DIM(a, nd - 1) == 3))
         frame::raise(PyExc_ValueError, "%s must have shape (3,) or (N, 3), got %s", name, shape_text(a).c_str());
     v.single = nd == 1;
     v.rows = nd == 1 ? 1 : PyArray_DIM(a, 0);
-    v.data = static_cast<const double*>(PyArray_DATA(a));
+    v.data = data_of<const double>(v.array);
     return v;
 }
 
@@ -112,12 +125,12 @@ Values values(PyObject* obj, const char* name) {
         return v;
     }
     v.array = as_doubles(obj, 0, 0);
-    PyArrayObject* a = arr(v.array);
+    PyArrayObject* a = array_of(v.array);
     if (PyArray_NDIM(a) > 1)
         frame::raise(PyExc_ValueError, "%s must be a number or a 1-D array, got shape %s", name, shape_text(a).c_str());
     v.scalar = PyArray_NDIM(a) == 0;
     v.size = v.scalar ? 1 : PyArray_DIM(a, 0);
-    v.data = static_cast<const double*>(PyArray_DATA(a));
+    v.data = data_of<const double>(v.array);
     return v;
 }
 
@@ -148,11 +161,11 @@ Ref as_time(PyObject* t) {
 }
 
 /// `time.<scale>.jd12` as a C-contiguous (N, 2) float64 array.
-Ref jd12(PyObject* time, const char* scale) {
+Ref jd12(PyObject* time, PyObject* scale) {
     Ref on = frame::getattr(time, scale);
-    Ref jd = frame::getattr(on.get(), "jd12");
+    Ref jd = frame::getattr(on.get(), name_jd12);
     Ref a = as_doubles(jd.get(), 2, 2);
-    if (PyArray_DIM(arr(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
+    if (PyArray_DIM(array_of(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
     return a;
 }
 
@@ -204,21 +217,19 @@ std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> 
     }
     if (early.empty()) return d;
     npy_intp dims[2] = {npy_intp(early.size()), 2};
-    Ref starts = Ref::steal(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
-    double* p = static_cast<double*>(PyArray_DATA(arr(starts)));
+    Ref starts = frame::new_array(2, dims);
+    double* p = data_of(starts);
     for (std::size_t k = 0; k < early.size(); ++k) {
         p[2 * k] = day_start(utc[2 * early[k]], utc[2 * early[k] + 1]);
         p[2 * k + 1] = 0.0;
     }
-    Ref from_jd12 = frame::getattr(reinterpret_cast<PyObject*>(time_type), "from_jd12");
-    Ref scale = frame::str("utc");
-    PyObject* argv[] = {nullptr, starts.get(), scale.get()};
-    Ref kw = Ref::steal(Py_BuildValue("(s)", "scale"));
-    Ref days = Ref::steal(PyObject_Vectorcall(from_jd12.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.get()));
-    Ref tai = jd12(days.get(), "tai");
-    if (PyArray_DIM(arr(tai), 0) != npy_intp(early.size()))
+    Ref from_jd12 = frame::getattr(reinterpret_cast<PyObject*>(time_type), name_from_jd12);
+    PyObject* argv[] = {nullptr, starts.get(), scale_utc};
+    Ref days = Ref::steal(PyObject_Vectorcall(from_jd12.get(), argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw_scale));
+    Ref tai = jd12(days.get(), scale_tai);
+    if (PyArray_DIM(array_of(tai), 0) != npy_intp(early.size()))
         frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
-    const double* q = static_cast<const double*>(PyArray_DATA(arr(tai)));
+    const double* q = data_of<const double>(tai);
     for (std::size_t k = 0; k < early.size(); ++k)
         d[std::size_t(early[k])] = ((q[2 * k] - p[2 * k]) + q[2 * k + 1]) * kf::seconds_per_day;
     return d;
@@ -232,26 +243,25 @@ std::vector<double> tai_utc_at_day_start(const double* utc, std::vector<double> 
 Epochs gather(PyObject* t_in, PyObject* eop) {
     Ref t = as_time(t_in);
     Epochs out;
-    Ref isscalar = frame::getattr(t.get(), "isscalar");
-    out.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
-    Ref tt = jd12(t.get(), "tt");
-    const Py_ssize_t n = PyArray_DIM(arr(tt), 0);
+    out.scalar = frame::truth(frame::getattr(t.get(), name_isscalar));
+    Ref tt = jd12(t.get(), scale_tt);
+    const Py_ssize_t n = PyArray_DIM(array_of(tt), 0);
     std::array<Values, 3> parts;
     if (!eop || eop == Py_None) {
         Ref iers = frame::import("kelvara.time.iers");
-        Ref fn = frame::getattr(iers.get(), "eop");
+        Ref fn = frame::getattr(iers.get(), name_eop);
         Ref triple = frame::call(fn.get(), t.get());
         parts = eop_parts(triple.get(), n);
     } else {
         parts = eop_parts(eop, n);
     }
-    Ref tai = jd12(t.get(), "tai");
-    Ref utc = jd12(t.get(), "utc");
-    if (PyArray_DIM(arr(tai), 0) != n || PyArray_DIM(arr(utc), 0) != n)
+    Ref tai = jd12(t.get(), scale_tai);
+    Ref utc = jd12(t.get(), scale_utc);
+    if (PyArray_DIM(array_of(tai), 0) != n || PyArray_DIM(array_of(utc), 0) != n)
         frame::raise(PyExc_ValueError, "Time scales disagree on the number of epochs");
-    const double* a = static_cast<const double*>(PyArray_DATA(arr(tt)));
-    const double* b = static_cast<const double*>(PyArray_DATA(arr(tai)));
-    const double* c = static_cast<const double*>(PyArray_DATA(arr(utc)));
+    const double* a = data_of<const double>(tt);
+    const double* b = data_of<const double>(tai);
+    const double* c = data_of<const double>(utc);
     std::vector<double> d(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
         d[std::size_t(i)] = ((b[2 * i] - c[2 * i]) + (b[2 * i + 1] - c[2 * i + 1])) * kf::seconds_per_day;
@@ -272,13 +282,12 @@ Epochs gather(PyObject* t_in, PyObject* eop) {
 /// The epochs of `t` without their dates (zeros): only their number and scalar-ness count.
 Epochs shape_only(PyObject* t_in) {
     Ref t = as_time(t_in);
-    Ref size = frame::getattr(t.get(), "size");
+    Ref size = frame::getattr(t.get(), name_size);
     const Py_ssize_t n = PyLong_AsSsize_t(size.get());
     if (n == -1 && PyErr_Occurred()) throw frame::PyErrorSet{};
     if (n < 0) frame::raise(PyExc_ValueError, "Time.size must not be negative");
-    Ref isscalar = frame::getattr(t.get(), "isscalar");
     Epochs ep;
-    ep.scalar = frame::check_status(PyObject_IsTrue(isscalar.get())) == 1;
+    ep.scalar = frame::truth(frame::getattr(t.get(), name_isscalar));
     ep.e.resize(std::size_t(n));
     return ep;
 }
@@ -314,16 +323,9 @@ std::vector<const kf::XysChunk*> plan_grid(const Epochs& ep, bool precise) {
     }
     if (build.empty()) return chunks;
     // a chunk costs milliseconds: signals are looked at every 64 of them
-    for (std::size_t b = 0; b < build.size(); b += 64) {
-        const std::size_t e = std::min(build.size(), b + 64);
-        {
-            frame::Unlocked nogil;
-            frame::threads::parallel_for(Py_ssize_t(e - b), 1, [&](Py_ssize_t x, Py_ssize_t y) {
-                for (Py_ssize_t k = x; k < y; ++k) g.build(build[b + std::size_t(k)]);
-            });
-        }
-        if (e < build.size() && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
-    }
+    frame::threads::parallel_blocks(Py_ssize_t(build.size()), 64, 1, [&](Py_ssize_t x, Py_ssize_t y) {
+        for (Py_ssize_t k = x; k < y; ++k) g.build(build[std::size_t(k)]);
+    });
     for (std::size_t i = 0; i < ep.e.size(); ++i)
         if (!chunks[i]) chunks[i] = g.find(kf::grid_point(ep.e[i].tt1, ep.e[i].tt2).chunk);
     return chunks;
@@ -392,118 +394,87 @@ void run_rows(Py_ssize_t n, F&& fn, Py_ssize_t block = 65536) {
         fn(Py_ssize_t(0), n);
         return;
     }
-    for (Py_ssize_t b = 0; b < n; b += block) {
-        const Py_ssize_t e = std::min(n, b + block);
-        {
-            frame::Unlocked nogil;
-            frame::threads::parallel_for(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
-        }
-        if (e < n && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
-    }
+    frame::threads::parallel_blocks(n, block, grain, fn);
 }
 
-Ref new_array(int nd, npy_intp* dims) { return Ref::steal(PyArray_SimpleNew(nd, dims, NPY_DOUBLE)); }
-
-double* data_of(const Ref& a) noexcept { return static_cast<double*>(PyArray_DATA(arr(a))); }
-
-bool truth(PyObject* o, bool dflt) {
-    if (!o) return dflt;
-    return frame::check_status(PyObject_IsTrue(o)) == 1;
-}
-
-/// Refuse more positional arguments than `npos_max` (the rest are keyword-only).
-void keyword_only(const char* fname, Py_ssize_t nargsf, Py_ssize_t npos_max) {
-    const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
-    if (n > npos_max)
-        frame::raise(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given", fname, npos_max, n);
-}
+/// An optional flag: its truth when given, `dflt` when left out.
+bool truth(PyObject* o, bool dflt) { return o ? frame::truth(o) : dflt; }
 
 // ---------------------------------------------------------------------------------------------
 // transform and rotation
 
-const frame::Signature<7> sig_transform{"transform", {"r", "t", "src", "dst", "v", "eop", "precise"}, 4};
-
-PyObject* transform(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"transform", source_file};
-    return frame::guarded(site, [&]() -> Ref {
-        keyword_only("transform", nargsf, 4);
-        auto [r_obj, t_obj, src_obj, dst_obj, v_obj, eop, precise_obj] = frame::parse(sig_transform, args, nargsf, kwnames);
-        const Frame src = parse_frame(src_obj, "src");
-        const Frame dst = parse_frame(dst_obj, "dst");
-        const bool precise = truth(precise_obj, false);
-        Vectors r = vectors(r_obj, "r");
-        std::optional<Vectors> v;
-        if (v_obj && v_obj != Py_None) v = vectors(v_obj, "v");
-        // no rotation between a frame and itself, but the epochs still set the shape
-        Epochs ep = (src == dst) ? shape_only(t_obj) : gather(t_obj, eop);
-        Py_ssize_t k = broadcast(r.rows, ep.size(), "r", "t");
-        if (v) k = broadcast(k, v->rows, "r and t", "v");
-        const bool single = r.single && (!v || v->single) && ep.scalar;
-        npy_intp dims[2] = {k, 3};
-        Ref ro = single ? new_array(1, dims + 1) : new_array(2, dims);
-        Ref vo = v ? (single ? new_array(1, dims + 1) : new_array(2, dims)) : Ref();
-        Path path = make_path(src, dst, ep, precise);
-        double* rp = data_of(ro);
-        double* vp = v ? data_of(vo) : nullptr;
-        const double* rin = r.data;
-        const double* vin = v ? v->data : nullptr;
-        const Py_ssize_t rr = r.rows, vr = v ? v->rows : 0, ne = ep.size();
-        run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
-            kf::Orientation os, od;
-            Py_ssize_t last = -1;
-            for (Py_ssize_t i = b; i < e; ++i) {
-                const Py_ssize_t j = ne == 1 ? 0 : i;
-                if (src != dst && j != last) { path.orientations(j, os, od); last = j; }
-                const double* ri = rin + 3 * (rr == 1 ? 0 : i);
-                const double* vi = vin ? vin + 3 * (vr == 1 ? 0 : i) : nullptr;
-                if (src == dst) {
-                    for (int c = 0; c < 3; ++c) rp[3 * i + c] = ri[c];
-                    if (vi) for (int c = 0; c < 3; ++c) vp[3 * i + c] = vi[c];
-                } else {
-                    path.apply(os, od, ri, vi, rp + 3 * i, vp ? vp + 3 * i : nullptr);
-                }
+/// transform(r, t, src, dst, *, v=None, eop=None, precise=False)
+Ref transform(PyObject*, PyObject* r_obj, PyObject* t_obj, PyObject* src_obj, PyObject* dst_obj, PyObject* v_obj,
+              PyObject* eop, PyObject* precise_obj) {
+    const Frame src = parse_frame(src_obj, "src");
+    const Frame dst = parse_frame(dst_obj, "dst");
+    const bool precise = truth(precise_obj, false);
+    Vectors r = vectors(r_obj, "r");
+    std::optional<Vectors> v;
+    if (v_obj && v_obj != Py_None) v = vectors(v_obj, "v");
+    // no rotation between a frame and itself, but the epochs still set the shape
+    Epochs ep = (src == dst) ? shape_only(t_obj) : gather(t_obj, eop);
+    Py_ssize_t k = broadcast(r.rows, ep.size(), "r", "t");
+    if (v) k = broadcast(k, v->rows, "r and t", "v");
+    const bool single = r.single && (!v || v->single) && ep.scalar;
+    npy_intp dims[2] = {k, 3};
+    Ref ro = single ? new_array(1, dims + 1) : new_array(2, dims);
+    Ref vo = v ? (single ? new_array(1, dims + 1) : new_array(2, dims)) : Ref();
+    Path path = make_path(src, dst, ep, precise);
+    double* rp = data_of(ro);
+    double* vp = v ? data_of(vo) : nullptr;
+    const double* rin = r.data;
+    const double* vin = v ? v->data : nullptr;
+    const Py_ssize_t rr = r.rows, vr = v ? v->rows : 0, ne = ep.size();
+    run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
+        kf::Orientation os, od;
+        Py_ssize_t last = -1;
+        for (Py_ssize_t i = b; i < e; ++i) {
+            const Py_ssize_t j = ne == 1 ? 0 : i;
+            if (src != dst && j != last) { path.orientations(j, os, od); last = j; }
+            const double* ri = rin + 3 * (rr == 1 ? 0 : i);
+            const double* vi = vin ? vin + 3 * (vr == 1 ? 0 : i) : nullptr;
+            if (src == dst) {
+                for (int c = 0; c < 3; ++c) rp[3 * i + c] = ri[c];
+                if (vi) for (int c = 0; c < 3; ++c) vp[3 * i + c] = vi[c];
+            } else {
+                path.apply(os, od, ri, vi, rp + 3 * i, vp ? vp + 3 * i : nullptr);
             }
-        }, precise ? 4096 : 65536);
-        if (!v) return ro;
-        return Ref::steal(PyTuple_Pack(2, ro.get(), vo.get()));
-    });
+        }
+    }, precise ? 4096 : 65536);
+    if (!v) return ro;
+    return Ref::steal(PyTuple_Pack(2, ro.get(), vo.get()));
 }
 
-const frame::Signature<5> sig_rotation{"rotation", {"src", "dst", "t", "eop", "precise"}, 3};
-
-PyObject* rotation(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"rotation", source_file};
-    return frame::guarded(site, [&]() -> Ref {
-        keyword_only("rotation", nargsf, 3);
-        auto [src_obj, dst_obj, t_obj, eop, precise_obj] = frame::parse(sig_rotation, args, nargsf, kwnames);
-        const Frame src = parse_frame(src_obj, "src");
-        const Frame dst = parse_frame(dst_obj, "dst");
-        const bool precise = truth(precise_obj, false);
-        Epochs ep = gather(t_obj, eop);
-        const Py_ssize_t n = ep.size();
-        npy_intp dims[3] = {n, 3, 3};
-        Ref out = ep.scalar ? new_array(2, dims + 1) : new_array(3, dims);
-        Path path = make_path(src, dst, ep, precise);
-        double* m = data_of(out);
-        run_rows(n, [&](Py_ssize_t b, Py_ssize_t e) {
-            kf::Orientation os, od;
-            for (Py_ssize_t i = b; i < e; ++i) {
-                path.orientations(i, os, od);
-                // dst <- ITRF <- src: m = od.m^T os.m, with identity for ITRF
-                double* mi = m + 9 * i;
-                for (int row = 0; row < 3; ++row)
-                    for (int col = 0; col < 3; ++col) {
-                        double s;
-                        if (src == dst) s = row == col ? 1.0 : 0.0;
-                        else if (dst == Frame::itrf) s = os.m[row][col];
-                        else if (src == Frame::itrf) s = od.m[col][row];
-                        else s = (od.m[0][row] * os.m[0][col] + od.m[1][row] * os.m[1][col]) + od.m[2][row] * os.m[2][col];
-                        mi[3 * row + col] = s;
-                    }
-            }
-        }, precise ? 4096 : 65536);
-        return out;
-    });
+/// rotation(src, dst, t, *, eop=None, precise=False)
+Ref rotation(PyObject*, PyObject* src_obj, PyObject* dst_obj, PyObject* t_obj, PyObject* eop, PyObject* precise_obj) {
+    const Frame src = parse_frame(src_obj, "src");
+    const Frame dst = parse_frame(dst_obj, "dst");
+    const bool precise = truth(precise_obj, false);
+    Epochs ep = gather(t_obj, eop);
+    const Py_ssize_t n = ep.size();
+    npy_intp dims[3] = {n, 3, 3};
+    Ref out = ep.scalar ? new_array(2, dims + 1) : new_array(3, dims);
+    Path path = make_path(src, dst, ep, precise);
+    double* m = data_of(out);
+    run_rows(n, [&](Py_ssize_t b, Py_ssize_t e) {
+        kf::Orientation os, od;
+        for (Py_ssize_t i = b; i < e; ++i) {
+            path.orientations(i, os, od);
+            // dst <- ITRF <- src: m = od.m^T os.m, with identity for ITRF
+            double* mi = m + 9 * i;
+            for (int row = 0; row < 3; ++row)
+                for (int col = 0; col < 3; ++col) {
+                    double s;
+                    if (src == dst) s = row == col ? 1.0 : 0.0;
+                    else if (dst == Frame::itrf) s = os.m[row][col];
+                    else if (src == Frame::itrf) s = od.m[col][row];
+                    else s = (od.m[0][row] * os.m[0][col] + od.m[1][row] * os.m[1][col]) + od.m[2][row] * os.m[2][col];
+                    mi[3 * row + col] = s;
+                }
+        }
+    }, precise ? 4096 : 65536);
+    return out;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -597,51 +568,34 @@ SkyOptions sky_options(PyObject* deg, PyObject* refraction, PyObject* pressure, 
     return o;
 }
 
-const frame::Signature<9> sig_sun_aer{
-    "sun_aer", {"t", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 3};
-const frame::Signature<9> sig_moon_aer{
-    "moon_aer", {"t", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 3};
-
-PyObject* body_aer(Target target, frame::Site& site, const frame::Signature<9>& sig, PyObject* const* args,
-                   Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    return frame::guarded(site, [&]() -> Ref {
-        keyword_only(sig.name, nargsf, 4);
-        auto [t, lat, lon, alt, deg, refraction, pressure, temperature, eop] = frame::parse(sig, args, nargsf, kwnames);
-        return sky(target, nullptr, Frame::gcrf, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
-    });
+/// sun_aer(t, lat, lon, alt=0, *, deg, refraction, pressure, temperature, eop) and moon_aer alike.
+template <Target target>
+Ref body_aer(PyObject*, PyObject* t, PyObject* lat, PyObject* lon, PyObject* alt, PyObject* deg, PyObject* refraction,
+             PyObject* pressure, PyObject* temperature, PyObject* eop) {
+    return sky(target, nullptr, Frame::gcrf, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
 }
 
-PyObject* sun_aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"sun_aer", source_file};
-    return body_aer(Target::sun, site, sig_sun_aer, args, nargsf, kwnames);
+/// aer(r, t, src, lat, lon, alt=0, *, deg, refraction, pressure, temperature, eop)
+Ref aer(PyObject*, PyObject* r_obj, PyObject* t, PyObject* src_obj, PyObject* lat, PyObject* lon, PyObject* alt,
+        PyObject* deg, PyObject* refraction, PyObject* pressure, PyObject* temperature, PyObject* eop) {
+    const Frame src = parse_frame(src_obj, "src");
+    Vectors r = vectors(r_obj, "r");
+    return sky(Target::vectors, &r, src, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
 }
 
-PyObject* moon_aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"moon_aer", source_file};
-    return body_aer(Target::moon, site, sig_moon_aer, args, nargsf, kwnames);
-}
-
-const frame::Signature<11> sig_aer{
-    "aer", {"r", "t", "src", "lat", "lon", "alt", "deg", "refraction", "pressure", "temperature", "eop"}, 5};
-
-PyObject* aer(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"aer", source_file};
-    return frame::guarded(site, [&]() -> Ref {
-        keyword_only("aer", nargsf, 6);
-        auto [r_obj, t, src_obj, lat, lon, alt, deg, refraction, pressure, temperature, eop] =
-            frame::parse(sig_aer, args, nargsf, kwnames);
-        const Frame src = parse_frame(src_obj, "src");
-        Vectors r = vectors(r_obj, "r");
-        return sky(Target::vectors, &r, src, t, lat, lon, alt, eop, sky_options(deg, refraction, pressure, temperature));
-    });
-}
+// The arguments after the first few are keyword-only; the optional ones arrive as nullptr.
+template <frame::Text Name>
+using SkyFunction = frame::MethodWithKeywordOnly<4, 3, Name, "t", "lat", "lon", "alt", "deg", "refraction", "pressure",
+                                                 "temperature", "eop">;
 
 PyMethodDef module_functions[] = {
-    {"transform", reinterpret_cast<PyCFunction>(transform), METH_FASTCALL | METH_KEYWORDS, doc_transform},
-    {"rotation", reinterpret_cast<PyCFunction>(rotation), METH_FASTCALL | METH_KEYWORDS, doc_rotation},
-    {"sun_aer", reinterpret_cast<PyCFunction>(sun_aer), METH_FASTCALL | METH_KEYWORDS, doc_sun_aer},
-    {"moon_aer", reinterpret_cast<PyCFunction>(moon_aer), METH_FASTCALL | METH_KEYWORDS, doc_moon_aer},
-    {"aer", reinterpret_cast<PyCFunction>(aer), METH_FASTCALL | METH_KEYWORDS, doc_aer},
+    frame::MethodWithKeywordOnly<4, 4, "transform", "r", "t", "src", "dst", "v", "eop", "precise">::def<transform>(
+        doc_transform),
+    frame::MethodWithKeywordOnly<3, 3, "rotation", "src", "dst", "t", "eop", "precise">::def<rotation>(doc_rotation),
+    SkyFunction<"sun_aer">::def<body_aer<Target::sun>>(doc_sun_aer),
+    SkyFunction<"moon_aer">::def<body_aer<Target::moon>>(doc_moon_aer),
+    frame::MethodWithKeywordOnly<6, 5, "aer", "r", "t", "src", "lat", "lon", "alt", "deg", "refraction", "pressure",
+                                 "temperature", "eop">::def<aer>(doc_aer),
     {},
 };
 

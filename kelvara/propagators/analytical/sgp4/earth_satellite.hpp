@@ -85,9 +85,7 @@ inline void check_name(PyObject* name) {
 inline int earth_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     static frame::Site site{"__init__"};
     return frame::guarded_status(site, [&] {
-        if (PyTuple_GET_SIZE(args) > 2)
-            frame::raise(PyExc_TypeError, "EarthSatellite() takes from 1 to 2 positional arguments but %zd were given",
-                         PyTuple_GET_SIZE(args));
+        frame::positional_at_most("EarthSatellite", PyTuple_GET_SIZE(args), 2, 1);
         auto [tle, line2, verify, gravity, mode, name] = frame::parse(sig_earth_init, args, kwargs);
         if (name) check_name(name);
         const bool check = verify ? truthy(verify) : true;
@@ -167,17 +165,9 @@ inline int set_earth_name(PyObject* o, PyObject* value, void*) noexcept {
 }
 
 /// EarthSatellite.propagate(t=None, *, minutes=None): the Elements' propagate.
-inline PyObject* earth_propagate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"propagate"};
-    return frame::guarded(site, [&] {
-        if (PyVectorcall_NARGS(nargsf) > 1)
-            frame::raise(PyExc_TypeError, "propagate() takes 1 positional argument but %zd were given",
-                         PyVectorcall_NARGS(nargsf));
-        auto [t, minutes] = frame::parse(sig_elements_propagate, args, nargsf, kwnames);
-        const k::Satrec& sat = elements_of(self)->sat;
-        Times times = read_times("propagate", t, minutes);
-        return propagate_one(sat, times);
-    });
+inline Ref earth_propagate(PyObject* self, PyObject* t, PyObject* minutes) {
+    const k::Satrec& sat = elements_of(self)->sat;
+    return propagate_one(sat, read_times("propagate", t, minutes));
 }
 
 inline PyObject* earth_repr(PyObject* o) noexcept {
@@ -206,8 +196,7 @@ inline PyGetSetDef earth_getset[] = {
 };
 
 inline PyMethodDef earth_methods[] = {
-    {"propagate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(earth_propagate)),
-     METH_FASTCALL | METH_KEYWORDS, doc_earth_propagate},
+    PropagateMethod::def<earth_propagate>(doc_earth_propagate),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -40,9 +40,7 @@ const frame::Signature<5> sig_elements_new{"Elements", {"line1", "line2", "verif
 PyObject* elements_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     static frame::Site site{"__cinit__"};
     return frame::guarded(site, [&] {
-        if (PyTuple_GET_SIZE(args) > 2)
-            frame::raise(PyExc_TypeError, "Elements() takes 2 positional arguments but %zd were given",
-                         PyTuple_GET_SIZE(args));
+        frame::positional_at_most("Elements", PyTuple_GET_SIZE(args), 2, 2);
         auto [l1, l2, verify, gravity, mode] = frame::parse(sig_elements_new, args, kwargs);
         return make_elements(type, l1, l2, verify ? truthy(verify) : true,
                              choice(gravity, gravity_names, "Elements", "gravity", int(k::Gravity::wgs72)),
@@ -66,9 +64,7 @@ PyObject* elements_from_tle(PyObject* cls, PyObject* const* args, Py_ssize_t nar
     static frame::Site site{"from_tle"};
     return frame::guarded(site, [&] {
         static const frame::Signature<4> sig{"from_tle", {"tle", "verify_checksum", "gravity", "mode"}, 1};
-        if (PyVectorcall_NARGS(nargsf) > 1)
-            frame::raise(PyExc_TypeError, "from_tle() takes 1 positional argument but %zd were given",
-                         PyVectorcall_NARGS(nargsf));
+        frame::positional_at_most("from_tle", PyVectorcall_NARGS(nargsf), 1, 1);
         auto [tle, verify, gravity, mode] = frame::parse(sig, args, nargsf, kwnames);
         frame::check_arg_type(tle, tle_type, "tle", false);
         Ref l1 = frame::getattr(tle, names::line1), l2 = frame::getattr(tle, names::line2);
@@ -83,9 +79,7 @@ PyObject* elements_from_tle(PyObject* cls, PyObject* const* args, Py_ssize_t nar
 PyObject* elements_from_elements(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     static frame::Site site{"from_elements"};
     return frame::guarded(site, [&] {
-        if (PyVectorcall_NARGS(nargsf) > 1)
-            frame::raise(PyExc_TypeError, "from_elements() takes 1 positional argument but %zd were given",
-                         PyVectorcall_NARGS(nargsf));
+        frame::positional_at_most("from_elements", PyVectorcall_NARGS(nargsf), 1, 1);
         auto a = frame::parse(sig_from_elements, args, nargsf, kwnames);
         // The epoch: one time, converted to UTC.
         Ref time;
@@ -134,16 +128,8 @@ PyObject* elements_from_elements(PyObject* cls, PyObject* const* args, Py_ssize_
 }
 
 /// Elements.propagate(t=None, *, minutes=None) -> (r, v, error)
-PyObject* elements_propagate(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    static frame::Site site{"propagate"};
-    return frame::guarded(site, [&] {
-        if (PyVectorcall_NARGS(nargsf) > 1)
-            frame::raise(PyExc_TypeError, "propagate() takes 1 positional argument but %zd were given",
-                         PyVectorcall_NARGS(nargsf));
-        auto [t, minutes] = frame::parse(sig_elements_propagate, args, nargsf, kwnames);
-        Times times = read_times("propagate", t, minutes);
-        return propagate_one(as_elements(self)->sat, times);
-    });
+Ref elements_propagate(PyObject* self, PyObject* t, PyObject* minutes) {
+    return propagate_one(as_elements(self)->sat, read_times("propagate", t, minutes));
 }
 
 const frame::Signature<4> sig_propagate{"propagate", {"elements", "t", "minutes", "pairwise"}, 1};
@@ -152,9 +138,7 @@ const frame::Signature<4> sig_propagate{"propagate", {"elements", "t", "minutes"
 PyObject* module_propagate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     static frame::Site site{"propagate"};
     return frame::guarded(site, [&]() -> Ref {
-        if (PyVectorcall_NARGS(nargsf) > 2)
-            frame::raise(PyExc_TypeError, "propagate() takes from 1 to 2 positional arguments but %zd were given",
-                         PyVectorcall_NARGS(nargsf));
+        frame::positional_at_most("propagate", PyVectorcall_NARGS(nargsf), 2, 1);
         auto [elements, t, minutes, pairwise_obj] = frame::parse(sig_propagate, args, nargsf, kwnames);
         const bool pairwise = pairwise_obj ? truthy(pairwise_obj) : false;
         if (PyObject_TypeCheck(elements, elements_type)) {
@@ -330,8 +314,7 @@ PyMethodDef elements_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc_from_tle},
     {"from_elements", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(elements_from_elements)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc_from_elements},
-    {"propagate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(elements_propagate)),
-     METH_FASTCALL | METH_KEYWORDS, doc_elements_propagate},
+    PropagateMethod::def<elements_propagate>(doc_elements_propagate),
     {"__reduce__", elements_reduce, METH_NOARGS, "Pickle support: rebuilt from the two lines."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -198,7 +198,7 @@ inline Satellites collect(PyObject* elements) {
     return out;
 }
 
-/// The parameters of Elements.propagate and EarthSatellite.propagate.
-inline const frame::Signature<2> sig_elements_propagate{"propagate", {"t", "minutes"}, 0};
+/// Elements.propagate and EarthSatellite.propagate: (t=None, *, minutes=None).
+using PropagateMethod = frame::MethodWithKeywordOnly<1, 0, "propagate", "t", "minutes">;
 
 }  // namespace kelvara::sgp4mod
