@@ -269,13 +269,14 @@ Ref rise_set(PyObject*, PyObject* body_o, PyObject* lat, PyObject* lon, PyObject
         // Stretches of 16 days scanned apart over the pool, their events joined in order.
         const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
         std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
-        frame::threads::parallel_for(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
+        const bool scanned = frame::threads::parallel_for_allocating(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
             for (Py_ssize_t i = b; i < e; ++i) {
                 const double lo_t = T * double(i) / double(chunks);
                 const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
                 ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
             }
         });
+        if (!scanned) throw std::bad_alloc();  // the lock is taken back on the way out
         scan.up_at_start = parts.front().up_at_start;
         scan.up_at_end = parts.back().up_at_end;
         for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());

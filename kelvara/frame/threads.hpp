@@ -13,7 +13,9 @@
 
 #include "capi.hpp"
 
+#include <atomic>
 #include <cstddef>
+#include <new>
 #include <type_traits>
 
 namespace frame {
@@ -80,18 +82,36 @@ inline void parallel_for(Py_ssize_t n, Py_ssize_t grain, F&& fn) noexcept {
            const_cast<void*>(static_cast<const void*>(&fn)));
 }
 
+/// parallel_for for work that allocates: a chunk that runs out of memory (on a worker thread,
+/// where nothing may throw) is recorded and the others still run. False if any ran out.
+template <class F>
+[[nodiscard]] inline bool parallel_for_allocating(Py_ssize_t n, Py_ssize_t grain, F&& fn) noexcept {
+    std::atomic<bool> out_of_memory{false};
+    parallel_for(n, grain, [&](Py_ssize_t b, Py_ssize_t e) noexcept {
+        try {
+            fn(b, e);
+        } catch (const std::bad_alloc&) {
+            out_of_memory.store(true, std::memory_order_relaxed);
+        }
+    });
+    return !out_of_memory.load(std::memory_order_relaxed);
+}
+
 /// `fn(begin, end)` over [0, n) in blocks of `block` items, each block run without the lock and
 /// spread over the pool in chunks of at least `grain`; pending signals are looked at between
 /// blocks, so that Ctrl-C ends a long loop (the exception propagates; blocks done stay done).
-/// Called with the lock held.
+/// Called with the lock held. Running out of memory in `fn` throws std::bad_alloc here, with
+/// the lock held again, for the boundary to turn into MemoryError.
 template <class F>
 inline void parallel_blocks(Py_ssize_t n, Py_ssize_t block, Py_ssize_t grain, F&& fn) {
     for (Py_ssize_t b = 0; b < n; b += block) {
         const Py_ssize_t e = n - b < block ? n : b + block;
+        bool ok;
         {
             Unlocked nogil;
-            parallel_for(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
+            ok = parallel_for_allocating(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
         }
+        if (!ok) throw std::bad_alloc();
         if (e < n) check_signals();
     }
 }
