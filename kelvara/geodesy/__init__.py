@@ -149,6 +149,17 @@ def _ell_deg(ell: Any, deg: Any) -> tuple[float, float, float]:
     return a, f, 1.0 if deg else 0.0
 
 
+def _run(ufunc: np.ufunc, names: tuple[str, ...], args: tuple[Any, ...], ell: Any, deg: Any,
+         out: Any) -> tuple[Any, Any, Any]:
+    """`ufunc` over the arguments and the ellipsoid: one WGS 84 point goes straight to the C
+    loop (no ellipsoid to read), everything else through _call."""
+    if ell is None and out is None:
+        result = _point(ufunc, *args, _A84, _F84, 1.0 if deg else 0.0)
+        if result is not None:
+            return result
+    return _call(ufunc, names, args, _ell_deg(ell, deg), out)
+
+
 def ecef2geodetic(x: Any, y: Any, z: Any, ell: Any = None, deg: bool = True, *,
                   out: Any = None) -> tuple[Any, Any, Any]:
     """Geodetic latitude, longitude and altitude of ECEF positions.
@@ -178,11 +189,7 @@ def ecef2geodetic(x: Any, y: Any, z: Any, ell: Any = None, deg: bool = True, *,
     >>> print(f"{lat:.6f} {lon:.6f} {alt:.3f}")
     52.188065 4.446516 -50.003
     """
-    if ell is None and out is None:
-        result = _point(ufuncs.ecef2geodetic, x, y, z, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.ecef2geodetic, ("x", "y", "z"), (x, y, z), _ell_deg(ell, deg), out)
+    return _run(ufuncs.ecef2geodetic, ("x", "y", "z"), (x, y, z), ell, deg, out)
 
 
 def geodetic2ecef(lat: Any, lon: Any, alt: Any, ell: Any = None, deg: bool = True, *,
@@ -214,11 +221,7 @@ def geodetic2ecef(lat: Any, lon: Any, alt: Any, ell: Any = None, deg: bool = Tru
     >>> print(x.round(3), z.round(3))
     [6378137.       0.] [      0.    6356752.314]
     """
-    if ell is None and out is None:
-        result = _point(ufuncs.geodetic2ecef, lat, lon, alt, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.geodetic2ecef, ("lat", "lon", "alt"), (lat, lon, alt), _ell_deg(ell, deg), out)
+    return _run(ufuncs.geodetic2ecef, ("lat", "lon", "alt"), (lat, lon, alt), ell, deg, out)
 
 
 _OBS = ("lat0", "lon0", "h0")
@@ -245,94 +248,51 @@ _SEE = """
 
 def ecef2enu(x: Any, y: Any, z: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True, *,
              out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.ecef2enu, x, y, z, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.ecef2enu, ("x", "y", "z", *_OBS), (x, y, z, lat0, lon0, h0), _ell_deg(ell, deg), out)
+    return _run(ufuncs.ecef2enu, ("x", "y", "z", *_OBS), (x, y, z, lat0, lon0, h0), ell, deg, out)
 
 
 def enu2ecef(e1: Any, n1: Any, u1: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True, *,
              out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.enu2ecef, e1, n1, u1, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.enu2ecef, ("e1", "n1", "u1", *_OBS), (e1, n1, u1, lat0, lon0, h0),
-                 _ell_deg(ell, deg), out)
+    return _run(ufuncs.enu2ecef, ("e1", "n1", "u1", *_OBS), (e1, n1, u1, lat0, lon0, h0), ell, deg, out)
 
 
 def geodetic2enu(lat: Any, lon: Any, h: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True,
                  *, out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.geodetic2enu, lat, lon, h, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.geodetic2enu, ("lat", "lon", "h", *_OBS), (lat, lon, h, lat0, lon0, h0),
-                 _ell_deg(ell, deg), out)
+    return _run(ufuncs.geodetic2enu, ("lat", "lon", "h", *_OBS), (lat, lon, h, lat0, lon0, h0), ell, deg, out)
 
 
 def enu2geodetic(e: Any, n: Any, u: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True, *,
                  out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.enu2geodetic, e, n, u, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.enu2geodetic, ("e", "n", "u", *_OBS), (e, n, u, lat0, lon0, h0), _ell_deg(ell, deg), out)
+    return _run(ufuncs.enu2geodetic, ("e", "n", "u", *_OBS), (e, n, u, lat0, lon0, h0), ell, deg, out)
 
 
 def ecef2aer(x: Any, y: Any, z: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True, *,
              out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.ecef2aer, x, y, z, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.ecef2aer, ("x", "y", "z", *_OBS), (x, y, z, lat0, lon0, h0), _ell_deg(ell, deg), out)
+    return _run(ufuncs.ecef2aer, ("x", "y", "z", *_OBS), (x, y, z, lat0, lon0, h0), ell, deg, out)
 
 
 def aer2ecef(az: Any, el: Any, srange: Any, lat0: Any, lon0: Any, alt0: Any, ell: Any = None, deg: bool = True,
              *, out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.aer2ecef, az, el, srange, lat0, lon0, alt0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.aer2ecef, ("az", "el", "srange", "lat0", "lon0", "alt0"), (az, el, srange, lat0, lon0, alt0),
-                 _ell_deg(ell, deg), out)
+    return _run(ufuncs.aer2ecef, ("az", "el", "srange", "lat0", "lon0", "alt0"), (az, el, srange, lat0, lon0, alt0),
+                ell, deg, out)
 
 
 def geodetic2aer(lat: Any, lon: Any, h: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True,
                  *, out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.geodetic2aer, lat, lon, h, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.geodetic2aer, ("lat", "lon", "h", *_OBS), (lat, lon, h, lat0, lon0, h0),
-                 _ell_deg(ell, deg), out)
+    return _run(ufuncs.geodetic2aer, ("lat", "lon", "h", *_OBS), (lat, lon, h, lat0, lon0, h0), ell, deg, out)
 
 
 def aer2geodetic(az: Any, el: Any, srange: Any, lat0: Any, lon0: Any, h0: Any, ell: Any = None, deg: bool = True,
                  *, out: Any = None) -> tuple[Any, Any, Any]:
-    if ell is None and out is None:
-        result = _point(ufuncs.aer2geodetic, az, el, srange, lat0, lon0, h0, _A84, _F84, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
-    return _call(ufuncs.aer2geodetic, ("az", "el", "srange", *_OBS), (az, el, srange, lat0, lon0, h0),
-                 _ell_deg(ell, deg), out)
+    return _run(ufuncs.aer2geodetic, ("az", "el", "srange", *_OBS), (az, el, srange, lat0, lon0, h0), ell, deg,
+                out)
 
 
 def enu2aer(e: Any, n: Any, u: Any, deg: bool = True, *, out: Any = None) -> tuple[Any, Any, Any]:
-    if out is None:
-        result = _point(ufuncs.enu2aer, e, n, u, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
     return _call(ufuncs.enu2aer, ("e", "n", "u"), (e, n, u), (1.0 if deg else 0.0,), out)
 
 
 def aer2enu(az: Any, el: Any, srange: Any, deg: bool = True, *, out: Any = None) -> tuple[Any, Any, Any]:
-    if out is None:
-        result = _point(ufuncs.aer2enu, az, el, srange, 1.0 if deg else 0.0)
-        if result is not None:
-            return result
     return _call(ufuncs.aer2enu, ("az", "el", "srange"), (az, el, srange), (1.0 if deg else 0.0,), out)
 
 
