@@ -21,7 +21,7 @@ namespace kelvara::events {
 inline constexpr double pi = 3.14159265358979323846;
 inline constexpr double two_pi = 2.0 * pi;
 inline constexpr double mu_earth = 3.986004418e14;            // m^3/s^2
-inline constexpr double omega_earth = 7.292115146706979e-5;   // rad/s, mean sidereal rate
+using frames::omega_earth;                                   // rad/s, mean sidereal rate
 inline constexpr double sidereal_day = two_pi / omega_earth;  // s
 
 /// Time scales along a window. t is seconds of UTC from the window's start, counted as
@@ -61,6 +61,56 @@ struct TimeAxis {
         return r;
     }
 };
+
+// ---- A station and what it sees ----------------------------------------------------------
+
+/// A station: its Earth-fixed position (m) and the east, north and up unit vectors.
+struct Station {
+    double r[3];
+    double e[3], n[3], u[3];
+};
+
+/// Station from geodetic latitude and longitude (rad) and height (m) on an ellipsoid of
+/// equatorial radius a (m) and flattening f.
+inline Station make_station(double lat, double lon, double alt, double a, double f) noexcept {
+    Station s;
+    frames::geodetic_to_itrf(lat, lon, alt, s.r, a, f);
+    const double sp = std::sin(lat), cp = std::cos(lat), sl = std::sin(lon), cl = std::cos(lon);
+    s.e[0] = -sl; s.e[1] = cl; s.e[2] = 0.0;
+    s.n[0] = -sp * cl; s.n[1] = -sp * sl; s.n[2] = cp;
+    s.u[0] = cp * cl; s.u[1] = cp * sl; s.u[2] = sp;
+    return s;
+}
+
+/// Elevation (rad), its rate (rad/s), range (m) and range rate (m/s) of an Earth-fixed position
+/// and velocity seen from the station.
+struct Look {
+    double el, eldot, range, rdot;
+};
+
+inline Look look(const Station& s, const double r[3], const double v[3]) noexcept {
+    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
+    const double d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    const double up = (p[0] * s.u[0] + p[1] * s.u[1] + p[2] * s.u[2]) / d;
+    const double vup = v[0] * s.u[0] + v[1] * s.u[1] + v[2] * s.u[2];
+    const double rdot = (p[0] * v[0] + p[1] * v[1] + p[2] * v[2]) / d;
+    Look l;
+    l.el = std::asin(std::clamp(up, -1.0, 1.0));
+    const double ce = std::sqrt(std::max(0.0, 1.0 - up * up));
+    // d(sin el)/dt = (v.u - sin(el) * rdot) / d
+    l.eldot = ce > 0.0 ? (vup - up * rdot) / (d * ce) : 0.0;
+    l.range = d;
+    l.rdot = rdot;
+    return l;
+}
+
+/// Azimuth (rad, clockwise from north, in [0, 2 pi)) of an Earth-fixed position.
+inline double azimuth(const Station& s, const double r[3]) noexcept {
+    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
+    const double east = p[0] * s.e[0] + p[1] * s.e[1] + p[2] * s.e[2];
+    const double north = p[0] * s.n[0] + p[1] * s.n[1] + p[2] * s.n[2];
+    return frames::azimuth_of(east, north);
+}
 
 /// Bounds an orbit keeps, for the climb bound: the largest speed relative to the Earth's surface
 /// and the smallest distance from the Earth's centre. Derived from mean elements with margins
@@ -222,8 +272,8 @@ struct TemeEarth {
         const double g = eraGmst82(axis.day0, at.ut12);
         const double c = std::cos(g), s = std::sin(g);
         const double x = c * r[0] + s * r[1], y = -s * r[0] + c * r[1], z = r[2];
-        const double vx = (c * v[0] + s * v[1]) + frames::omega_earth * y;
-        const double vy = (-s * v[0] + c * v[1]) - frames::omega_earth * x;
+        const double vx = (c * v[0] + s * v[1]) + omega_earth * y;
+        const double vy = (-s * v[0] + c * v[1]) - omega_earth * x;
         rf[0] = x + at.xp * z;
         rf[1] = y - at.yp * z;
         rf[2] = z - at.xp * x + at.yp * y;

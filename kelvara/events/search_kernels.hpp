@@ -365,63 +365,6 @@ inline bool assemble(const Scan& s, std::vector<Pass>& passes) {
     return s.up_at_start || !passes.empty();
 }
 
-// ---- Geometry shared by the models ----------------------------------------------------------
-
-/// A station: its Earth-fixed position (m) and the east, north and up unit vectors.
-struct Station {
-    double r[3];
-    double e[3], n[3], u[3];
-};
-
-/// Station from geodetic latitude and longitude (rad) and height (m) on an ellipsoid of
-/// equatorial radius a (m) and flattening f.
-inline Station make_station(double lat, double lon, double alt, double a, double f) noexcept {
-    Station s;
-    const double sp = std::sin(lat), cp = std::cos(lat), sl = std::sin(lon), cl = std::cos(lon);
-    const double e2 = f * (2.0 - f);
-    const double N = a / std::sqrt(1.0 - e2 * sp * sp);
-    s.r[0] = (N + alt) * cp * cl;
-    s.r[1] = (N + alt) * cp * sl;
-    s.r[2] = (N * (1.0 - e2) + alt) * sp;
-    s.e[0] = -sl; s.e[1] = cl; s.e[2] = 0.0;
-    s.n[0] = -sp * cl; s.n[1] = -sp * sl; s.n[2] = cp;
-    s.u[0] = cp * cl; s.u[1] = cp * sl; s.u[2] = sp;
-    return s;
-}
-
-/// Elevation (rad), its rate (rad/s), range (m) and range rate (m/s) of an Earth-fixed position
-/// and velocity seen from the station.
-struct Look {
-    double el, eldot, range, rdot;
-};
-
-inline Look look(const Station& s, const double r[3], const double v[3]) noexcept {
-    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
-    const double d = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-    const double up = (p[0] * s.u[0] + p[1] * s.u[1] + p[2] * s.u[2]) / d;
-    const double vup = v[0] * s.u[0] + v[1] * s.u[1] + v[2] * s.u[2];
-    const double rdot = (p[0] * v[0] + p[1] * v[1] + p[2] * v[2]) / d;
-    Look l;
-    l.el = std::asin(std::clamp(up, -1.0, 1.0));
-    const double ce = std::sqrt(std::max(0.0, 1.0 - up * up));
-    // d(sin el)/dt = (v.u - sin(el) * rdot) / d
-    l.eldot = ce > 0.0 ? (vup - up * rdot) / (d * ce) : 0.0;
-    l.range = d;
-    l.rdot = rdot;
-    return l;
-}
-
-/// Azimuth (rad, clockwise from north, in [0, 2 pi)) of an Earth-fixed position.
-inline double azimuth(const Station& s, const double r[3]) noexcept {
-    const double p[3] = {r[0] - s.r[0], r[1] - s.r[1], r[2] - s.r[2]};
-    const double east = p[0] * s.e[0] + p[1] * s.e[1] + p[2] * s.e[2];
-    const double north = p[0] * s.n[0] + p[1] * s.n[1] + p[2] * s.n[2];
-    double az = std::atan2(east, north);
-    if (az < 0.0) az += 2.0 * 3.14159265358979323846;
-    if (az >= 2.0 * 3.14159265358979323846) az = 0.0;
-    return az;
-}
-
 /// Time (s) within which the elevation of an object seen at range `d` (m), below the threshold
 /// by `below` (rad), cannot climb to it, when its speed relative to the station never exceeds
 /// `vmax` (m/s) and its range never falls below `dmin` (m). The direction to the object turns at

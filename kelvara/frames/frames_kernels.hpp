@@ -287,14 +287,24 @@ inline constexpr double wgs84_f = 1.0 / 298.257223563;
 inline constexpr double speed_of_light = 299792458.0;
 
 /// ITRF position (m) of a point at geodetic latitude lat, longitude lon (rad) and height h (m)
-/// above the WGS 84 ellipsoid.
-inline void geodetic_to_itrf(double lat, double lon, double h, double r[3]) noexcept {
-    const double e2 = wgs84_f * (2.0 - wgs84_f);
+/// above the ellipsoid of equatorial radius a (m) and flattening f (WGS 84 by default).
+inline void geodetic_to_itrf(double lat, double lon, double h, double r[3], double a = wgs84_a,
+                             double f = wgs84_f) noexcept {
+    const double e2 = f * (2.0 - f);
     const double sl = std::sin(lat), cl = std::cos(lat);
-    const double n = wgs84_a / std::sqrt(1.0 - e2 * sl * sl);
+    const double n = a / std::sqrt(1.0 - e2 * sl * sl);
     r[0] = (n + h) * cl * std::cos(lon);
     r[1] = (n + h) * cl * std::sin(lon);
     r[2] = (n * (1.0 - e2) + h) * sl;
+}
+
+/// Azimuth (rad, from north through east) of a direction with east and north parts e and n, in
+/// [0, 2 pi): a negative angle is turned up by 2 pi, and one that then rounds to 2 pi is 0.
+inline double azimuth_of(double e, double n) noexcept {
+    double az = std::atan2(e, n);
+    if (az < 0.0) az += 2.0 * M_PI;
+    if (az >= 2.0 * M_PI) az = 0.0;
+    return az;
 }
 
 /// Azimuth (from north through east, [0, 2 pi)), elevation (rad) and range (m) of the ITRF
@@ -305,10 +315,7 @@ inline void aer_of(const double d[3], double lat, double lon, double out[3]) noe
     const double t = co * d[0] + so * d[1];
     const double n = -sl * t + cl * d[2];
     const double u = cl * t + sl * d[2];
-    double az = std::atan2(e, n);
-    if (az < 0.0) az += 2.0 * M_PI;
-    if (az >= 2.0 * M_PI) az = 0.0;
-    out[0] = az;
+    out[0] = azimuth_of(e, n);
     out[1] = std::atan2(u, std::hypot(e, n));
     out[2] = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
 }
