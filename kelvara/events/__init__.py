@@ -8,12 +8,12 @@ satellites at once over kelvara's thread pool. This layer turns the window into 
 from __future__ import annotations
 
 import math
-import warnings
 from typing import Any
 
 import numpy as np
 
 from kelvara.events import events as _ext
+from kelvara.time import iers
 from kelvara.time.time import Time
 
 __all__ = ["find_passes", "find_rise_set", "PASS_DTYPE", "EVENT_DTYPE", "HORIZONS"]
@@ -48,7 +48,6 @@ _SUN_HORIZON = -0.8333  # degrees: upper limb (16') on the horizon with standard
 _REFRACTION = 34.0 / 60.0  # degrees, standard refraction at the horizon
 _STATUS = np.array(["pass", "up", "down"])
 _KINDS = np.array(["rise", "maximum", "set", "transit"])
-_eop_warned = False
 
 
 def _time(value: Any, name: str) -> Time:
@@ -70,23 +69,10 @@ def _window(t0: Any, t1: Any) -> tuple[Any, float]:
 
 
 def _eop(t: Time) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-    """UT1 - UTC (s) and the pole (rad) at the nodes; zeros when no EOP source is available."""
-    global _eop_warned
-    iers: Any
-    try:
-        from kelvara.time import iers
-    except ImportError:
-        iers = None
-    if iers is not None and hasattr(iers, "eop"):
-        dut1, xp, yp = iers.eop(t)
-        return (np.asarray(dut1, np.float64).reshape(-1), np.asarray(xp, np.float64).reshape(-1),
-                np.asarray(yp, np.float64).reshape(-1))
-    if not _eop_warned:
-        warnings.warn("kelvara.time.iers is not available: UT1 = UTC and no polar motion", RuntimeWarning,
-                      stacklevel=4)
-        _eop_warned = True
-    z = np.zeros(t.size)
-    return z, z.copy(), z.copy()
+    """UT1 - UTC (s) and the pole (rad) at the nodes, from the Earth orientation data in force."""
+    dut1, xp, yp = iers.eop(t)
+    return (np.asarray(dut1, np.float64).reshape(-1), np.asarray(xp, np.float64).reshape(-1),
+            np.asarray(yp, np.float64).reshape(-1))
 
 
 def _axis(start: np.datetime64, T: float) -> tuple[Any, ...]:
