@@ -8,7 +8,7 @@
 #include "../linear/linear.hpp"
 #include "ellipsoid.hpp"
 #include "ellipsoid_doc.hpp"
-#include "geodesy_kernels.hpp"
+#include "ellipsoid_kernels.hpp"
 
 namespace {
 
@@ -31,7 +31,7 @@ using frame::read3;
 using frame::shape_at;
 using frame::shape_is_3;
 using frame::shape_of;
-using Kernels = kelvara::geodesy::Kernels<EllipsoidObject>;
+using Kernels = kelvara::ellipsoid_kernels::Kernels<EllipsoidObject>;
 
 EllipsoidVTable ellipsoid_vtable = Kernels::table<EllipsoidVTable>();
 PyTypeObject* ellipsoid_type = nullptr;
@@ -42,7 +42,7 @@ EllipsoidObject* WGS72 = nullptr;
 EllipsoidObject* GRS80 = nullptr;
 
 // The vector kernels bound from kelvara.mathtools.linear.linear, handed to the batch AER loop.
-kelvara::geodesy::VectorOps linear_ops = kelvara::geodesy::inline_vector_ops;
+kelvara::ellipsoid_kernels::VectorOps linear_ops = kelvara::ellipsoid_kernels::inline_vector_ops;
 
 // Module globals, looked up at call time as the methods' Python form would.
 const frame::Name np_global{"np"}, Real{"Real"}, lower{"lower"}, ndim{"ndim"}, shape{"shape"};

@@ -14,7 +14,7 @@
 #include "../../datamodel/records.hpp"
 #include "../linear/vector_kernels.hpp"
 
-namespace kelvara::geodesy {
+namespace kelvara::ellipsoid_kernels {
 
 /// The vector kernels the AER computation uses. The method layer hands in the functions it binds
 /// from kelvara.mathtools.linear.linear; the table's own slot uses the inline ones (the same
@@ -345,4 +345,4 @@ struct Kernels {
     }
 };
 
-}  // namespace kelvara::geodesy
+}  // namespace kelvara::ellipsoid_kernels
