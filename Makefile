@@ -1,15 +1,21 @@
 # make demo / make test on a fresh Debian machine with Python 3.11 and a C++ compiler: each target
 # installs what is missing (system ERFA, a .venv with the package's build and test requirements),
 # builds the extension modules in place and runs. Nothing is redone without need.
+#
+# Another interpreter gets a venv and a build directory of its own; the modules it builds sit in
+# the same tree, told apart by their ABI tag (e.g. `make test PYTHON=python3.12 VENV=.venv-3.12
+# BUILD=build/py312`). `make test-all` runs the suite and the wheel check on every version we support.
 
 PYTHON  ?= $(shell command -v python3.11 || command -v python3)
-VENV    := .venv
+VENV    ?= .venv
 VPY     := $(VENV)/bin/python
 BUILD   ?= build/dev
+# The versions test-all covers besides the default one, each found by .ci/find-python.
+OTHER_PYTHONS := 3.12 3.13
 SUDO    := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SOURCES := $(shell find kelvara tests/ext -name '*.cpp' -o -name '*.hpp') CMakeLists.txt
 
-.PHONY: all demo test bench build clean system-deps check-asan fuzz wheel-check
+.PHONY: all demo test test-all bench build clean system-deps check-asan fuzz wheel-check
 
 all: test
 
@@ -55,7 +61,7 @@ fuzz: build
 # with nothing else of the tree, and checked from a directory outside it (.ci/check_wheel.py finds
 # every extension module of the installed package, imports and uses it, and checks with ldd that
 # none needs liberfa). Needs only what system-deps and the .venv provide.
-WHEEL_DIR := build/wheel
+WHEEL_DIR := $(BUILD)/wheel
 wheel-check: $(VENV)/.installed | system-deps
 	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)
 	$(VPY) -m pip wheel -q --no-deps -w $(WHEEL_DIR) .
@@ -81,6 +87,19 @@ check-asan: $(VENV)/.installed | system-deps
 	cd $(ASAN_TREE) && LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
 	  ASAN_OPTIONS=detect_leaks=0:suppressions=$(abspath tests/asan.supp) UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
 	  $(abspath $(VPY)) -m pytest -q -p no:cacheprovider --capture=sys
+
+# The suite and the wheel check on the default interpreter, then on each of OTHER_PYTHONS in its
+# own venv (.venv-3.12) and build directory (build/py312). .ci/find-python fails loudly when a
+# version is missing.
+test-all:
+	$(MAKE) test
+	$(MAKE) wheel-check
+	@set -e; for v in $(OTHER_PYTHONS); do \
+	  py=$$(.ci/find-python $$v); tag=$$(echo $$v | tr -d .); \
+	  echo "== Python $$v: $$py"; \
+	  $(MAKE) test PYTHON=$$py VENV=.venv-$$v BUILD=build/py$$tag; \
+	  $(MAKE) wheel-check PYTHON=$$py VENV=.venv-$$v BUILD=build/py$$tag; \
+	done
 
 clean:
 	rm -rf build

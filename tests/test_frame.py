@@ -382,13 +382,15 @@ class TestModuleLifecycle:
         )
 
     def test_version_warning(self):
+        major, minor = sys.version_info[:2]  # the module was compiled for the running interpreter
         with warnings.catch_warnings():
             warnings.simplefilter("error")
-            ft.check_version(3, 11)
+            ft.check_version(major, minor)
         with pytest.warns(RuntimeWarning) as info:
-            ft.check_version(3, 12)
+            ft.check_version(major, minor + 1)
         assert str(info[0].message) == (
-            "compile time Python version 3.11 of module 'frametest' does not match runtime version 3.12"
+            f"compile time Python version {major}.{minor} of module 'frametest' does not match runtime version "
+            f"{major}.{minor + 1}"
         )
         with warnings.catch_warnings():
             warnings.simplefilter("error")
@@ -425,6 +427,40 @@ class TestModuleLifecycle:
             """
         )
         assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in out
+
+
+GATE_MESSAGE = (
+    "kelvara/frame/cpython.hpp knows CPython 3.11, 3.12 and 3.13 only: check it against the new version's "
+    "headers before adding that version to the gate"
+)
+
+
+@pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")
+@pytest.mark.parametrize(
+    "version_hex, message",
+    [
+        (None, None),  # the version in use builds
+        ("0x030E00F0", GATE_MESSAGE),  # 3.14.0: not checked against its headers yet
+        ("0x040000A1", GATE_MESSAGE),
+        ("0x030A0CF0", GATE_MESSAGE),  # 3.10.12: older than we support
+        # a version the gate knows, but not the one of the headers in use
+        (f"0x03{(sys.version_info.minor % 3) + 11:02X}00F0", "KELVARA_PY_VERSION_HEX names another CPython version"),
+    ],
+)
+def test_version_gate(tmp_path, version_hex, message):
+    """A CPython version the gate has not been checked against stops the build with the gate's message."""
+    import sysconfig
+    source = tmp_path / "gate.cpp"
+    source.write_text('#include "kelvara/frame/cpython.hpp"\n')
+    flags = [] if version_hex is None else [f"-DKELVARA_PY_VERSION_HEX={version_hex}"]
+    proc = subprocess.run(
+        ["g++", "-std=c++20", "-fsyntax-only", f"-I{ROOT}", f"-I{sysconfig.get_paths()['include']}", *flags, str(source)],
+        capture_output=True, text=True,
+    )
+    if message is None:
+        assert proc.returncode == 0, proc.stderr
+    else:
+        assert proc.returncode != 0 and f"#error \"{message}" in proc.stderr, proc.stderr
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")

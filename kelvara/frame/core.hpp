@@ -2,8 +2,7 @@
 // exception, and the noexcept boundary that turns C++ exceptions into CPython failure returns.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "cpython.hpp"
 
 #include <cstring>
 #include <new>
@@ -133,14 +132,6 @@ inline R translate(R fail, F&& body) noexcept {
 }
 
 /// Saves the pending exception (if any) and restores it when the scope ends.
-class ErrorStash {
-public:
-    ErrorStash() noexcept { PyErr_Fetch(&t_, &v_, &tb_); }
-    ~ErrorStash() { PyErr_Restore(t_, v_, tb_); }
-    ErrorStash(const ErrorStash&) = delete;
-    ErrorStash& operator=(const ErrorStash&) = delete;
-private:
-    PyObject *t_, *v_, *tb_;
-};
+using ErrorStash = cpython::ErrorStash;
 
 }  // namespace frame

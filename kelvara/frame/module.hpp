@@ -75,10 +75,11 @@ public:
 
     /// Warn when the running interpreter is not the one the module was compiled for.
     void check_python_version(int major, int minor) const {
-        if (major == 3 && minor == 11) return;
+        if (major == cpython::compiled_major && minor == cpython::compiled_minor) return;
         check_status(PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
                                       "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                                      3, 11, fullname_, "does not match", major, minor));
+                                      cpython::compiled_major, cpython::compiled_minor, fullname_, "does not match",
+                                      major, minor));
     }
 
 private:

@@ -48,7 +48,7 @@ public:
         PyThreadState* ts = cpython::thread_state();
         if (profiling(ts)) start(site, ts);
     }
-    ~Profiled() { if (frame_) finish(); }
+    ~Profiled() { if (code_) finish(); }
     Profiled(const Profiled&) = delete;
     Profiled& operator=(const Profiled&) = delete;
 
@@ -60,35 +60,49 @@ private:
         ErrorStash keep;
         if (!site.code) site.code = PyCode_NewEmpty(site.file ? site.file : source_file(), site.name, 1);
         if (!site.code) { PyErr_Clear(); return; }
-        PyObject* globals = profile_globals();
-        Ref scratch;
-        if (!globals) {
-            scratch = Ref::steal_or_null(PyDict_New());
-            globals = scratch.get();
-            if (!globals) { PyErr_Clear(); return; }
+        code_ = site.code;
+        if (cpython::profile_function_active(ts)) {
+            PyObject* globals = profile_globals();
+            Ref scratch;
+            if (!globals) {
+                scratch = Ref::steal_or_null(PyDict_New());
+                globals = scratch.get();
+            }
+            frame_ = globals ? PyFrame_New(ts, site.code, globals, nullptr) : nullptr;
+            if (frame_) {
+                PyThreadState_EnterTracing(ts);
+                int rc = cpython::call_profiler(ts, frame_, PyTrace_CALL, nullptr);
+                PyThreadState_LeaveTracing(ts);
+                if (rc) PyErr_Clear();
+            } else {
+                PyErr_Clear();
+            }
         }
-        frame_ = PyFrame_New(ts, site.code, globals, nullptr);
-        if (!frame_) { PyErr_Clear(); return; }
-        PyThreadState_EnterTracing(ts);
-        int rc = cpython::call_profiler(ts, frame_, PyTrace_CALL, nullptr);
-        PyThreadState_LeaveTracing(ts);
-        if (rc) PyErr_Clear();
+        int rc = cpython::monitor(ts, code_, PyTrace_CALL, nullptr);
+        if (rc < 0) PyErr_Clear();
+        monitored_ = rc > 0;
     }
 
     void finish() noexcept {
         PyThreadState* ts = cpython::thread_state();
-        if (cpython::profiler_active(ts)) {
-            ErrorStash keep;
-            PyThreadState_EnterTracing(ts);
-            int rc = cpython::call_profiler(ts, frame_, PyTrace_RETURN,
-                                       PyErr_Occurred() ? Py_None : (result_ ? result_ : Py_None));
-            PyThreadState_LeaveTracing(ts);
-            if (rc) PyErr_Clear();
+        PyObject* value = PyErr_Occurred() ? Py_None : (result_ ? result_ : Py_None);
+        ErrorStash keep;
+        if (frame_) {
+            if (cpython::profile_function_active(ts)) {
+                PyThreadState_EnterTracing(ts);
+                int rc = cpython::call_profiler(ts, frame_, PyTrace_RETURN, value);
+                PyThreadState_LeaveTracing(ts);
+                if (rc) PyErr_Clear();
+            }
+            Py_DECREF(frame_);
         }
-        Py_DECREF(frame_);
+        // A tool hears the return only of a call it heard: cProfile pairs them by position.
+        if (monitored_ && cpython::monitor(ts, code_, PyTrace_RETURN, value) < 0) PyErr_Clear();
     }
 
-    PyFrameObject* frame_ = nullptr;
+    PyCodeObject* code_ = nullptr;   // the site's (it lives as long as the process); null: no events
+    PyFrameObject* frame_ = nullptr; // the frame the profile function heard the call with
+    bool monitored_ = false;         // sys.monitoring tools heard the call
     PyObject* result_ = nullptr;
 };
 

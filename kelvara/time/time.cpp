@@ -367,9 +367,10 @@ PyObject* time_reduce(PyObject* self, PyObject*) noexcept {
         std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(jd12.get())), t->data, sizeof(double) * 2 * size_t(t->size));
         Ref args = Ref::steal(Py_BuildValue("(OOsO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), jd12.get(),
                                             tk::scale_names[t->scale], t->isscalar ? Py_True : Py_False));
-        PyObject** dictptr = frame::cpython::dict_ptr(self);
-        if (dictptr && *dictptr && PyDict_GET_SIZE(*dictptr))
-            return Ref::steal(PyTuple_Pack(3, reconstruct_fn, args.get(), *dictptr));
+        Ref dict = Ref::steal_or_null(frame::cpython::instance_dict(self));
+        if (!dict && PyErr_Occurred()) throw frame::PyErrorSet{};
+        if (dict && PyDict_GET_SIZE(dict.get()))
+            return Ref::steal(PyTuple_Pack(3, reconstruct_fn, args.get(), dict.get()));
         return Ref::steal(PyTuple_Pack(2, reconstruct_fn, args.get()));
     });
 }

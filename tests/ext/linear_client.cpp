@@ -167,13 +167,7 @@ PyObject* py_with_pending(PyObject*, PyObject* const* a, Py_ssize_t n) {
             result = frame::Ref::borrow(s.data ? Py_False : Py_True);
             frame::release(s);
         }
-        PyObject *t, *v, *tb;
-        PyErr_Fetch(&t, &v, &tb);
-        PyErr_NormalizeException(&t, &v, &tb);
-        if (tb) PyException_SetTraceback(v, tb);
-        Py_XDECREF(t);
-        Py_XDECREF(tb);
-        frame::Ref exc = frame::Ref::steal_or_null(v);
+        frame::Ref exc = frame::Ref::steal_or_null(frame::cpython::take_exception());
         if (!result) throw frame::PyErrorSet{};
         return frame::Ref::steal(PyTuple_Pack(2, result.get(), exc ? exc.get() : Py_None));
     });
