@@ -34,18 +34,20 @@ __all__ = [
 ]
 
 
-def _read(path: str | _os.PathLike[str]) -> tuple[bytes, str]:
-    name = _os.fspath(path)
+def _read(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes]) -> tuple[bytes, str]:
+    # The name is kept as os.fsdecode gives it: a file name that is not valid in the file-system
+    # encoding (surrogate escapes, as os.listdir returns it) opens and is reported as given.
+    name = _os.fsdecode(_os.fspath(path))
     with open(name, "rb") as f:
         return f.read(), name
 
 
-def load_leap_seconds(path: str | _os.PathLike[str]) -> None:
+def load_leap_seconds(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes]) -> None:
     """Put the leap-second table of a file in force for every later conversion.
 
     Parameters
     ----------
-    path : str or os.PathLike
+    path : str, bytes or os.PathLike
         An IERS ``Leap_Second.dat`` (rows "MJD day month year TAI-UTC", with "File expires on
         ..."), or an NTP ``leap-seconds.list`` (rows "NTP-seconds TAI-UTC", expiry on "#@").
         The file gives TAI-UTC from 1972 on; the drifting steps of the 1960s stay built in.
@@ -103,12 +105,12 @@ def leap_seconds() -> list[tuple[_datetime.date, float]]:
     return [(_datetime.date(y, m, 1), v) for y, m, v in steps]
 
 
-def load_eop(path: str | _os.PathLike[str], interpolation: Literal["lagrange", "linear"] = "lagrange") -> None:
+def load_eop(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes], interpolation: Literal["lagrange", "linear"] = "lagrange") -> None:
     """Put the Earth orientation parameters of an IERS finals2000A file in force.
 
     Parameters
     ----------
-    path : str or os.PathLike
+    path : str, bytes or os.PathLike
         ``finals2000A.all``, ``.data`` or ``.daily`` (fixed columns): Bulletin B values where
         given, else Bulletin A; rows flagged "P" are predictions.
     interpolation : {'lagrange', 'linear'}, optional

@@ -274,6 +274,14 @@ inline int month_from_name(std::string_view s) noexcept {
     return 0;
 }
 
+/// Whether an expiry date can be represented where it is reported (datetime.date, years 1 to
+/// 9999) and is not before UTC had whole-second steps: years 1972 to 9999.
+inline bool expiry_in_range(double mjd) noexcept {
+    int y, m, d;
+    double f;
+    return eraJd2cal(2400000.5, mjd, &y, &m, &d, &f) == 0 && y >= 1972 && y <= 9999;
+}
+
 inline bool mjd_of(long long y, long long m, long long d, double& mjd) noexcept {
     double djm0;
     if (y < -4000 || y > 100000 || m < 1 || m > 12 || d < 1 || d > 31) return false;
@@ -308,6 +316,8 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
             long long ntp;
             if (!detail::integer(s.substr(2), ntp) || ntp < 0) return fail(no, line, "cannot read the expiry");
             out.expiry_mjd = 15020.0 + double(ntp / 86400);
+            if (!detail::expiry_in_range(out.expiry_mjd))
+                return fail(no, line, "the expiry date is outside the years 1972 to 9999");
             have_expiry = true;
             return true;
         }
@@ -320,6 +330,8 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
             if (f.size() < 3 || !detail::integer(f[0], d) || !m || !detail::integer(f[2], y) ||
                 !detail::mjd_of(y, m, d, out.expiry_mjd))
                 return fail(no, line, "cannot read the expiry date");
+            if (!detail::expiry_in_range(out.expiry_mjd))
+                return fail(no, line, "the expiry date is outside the years 1972 to 9999");
             have_expiry = true;
             return true;
         }
@@ -349,6 +361,14 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
         }
         if (!read.empty() && 12 * step.year + step.month <= 12 * read.back().year + read.back().month)
             return fail(no, line, "the steps are not in date order");
+        // From 1972 on TAI-UTC is a whole number of seconds, 10 s on 1972-01-01, and changes by
+        // one leap second at a time (UTC allows a negative one, though none was ever needed).
+        if (step.year >= 1972) {
+            if (!(step.offset >= 10.0 && step.offset <= 1000.0) || step.offset != std::floor(step.offset))
+                return fail(no, line, "TAI-UTC must be a whole number of seconds from 10 on");
+            if (!read.empty() && read.back().year >= 1972 && std::fabs(step.offset - read.back().offset) != 1.0)
+                return fail(no, line, "TAI-UTC must change by one second at a step");
+        }
         read.push_back(step);
         return true;
     });
@@ -365,15 +385,47 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
     return err;
 }
 
+namespace detail {
+/// The fixed columns of a finals2000A row (1-based, inclusive). Its numbers are right-aligned,
+/// so a row ends at the last column of a field, also when trailing blanks were stripped; one
+/// that ends inside a field was cut there.
+inline constexpr int finals_fields[][2] = {
+    {1, 2},     {3, 4},     {5, 6},     {8, 15},    {17, 17},   {19, 27},   {28, 36},   {38, 46},
+    {47, 55},   {58, 58},   {59, 68},   {69, 78},   {80, 86},   {87, 93},   {96, 96},   {98, 106},
+    {107, 115}, {117, 125}, {126, 134}, {135, 144}, {145, 154}, {155, 165}, {166, 175}, {176, 185},
+};
+
+/// The field a row of `length` columns ends inside, or null.
+inline const int* cut_field(std::size_t length) noexcept {
+    for (const auto& f : finals_fields)
+        if (length >= std::size_t(f[0]) && length < std::size_t(f[1])) return f;
+    return nullptr;
+}
+
+/// Bounds no IERS series comes near: UTC keeps |UT1-UTC| below 0.9 s, and the pole has stayed
+/// within 0.6" of its origin since 1900. A value beyond them is a corrupt file.
+inline constexpr double max_ut1_utc = 1.0;  // s
+inline constexpr double max_pole = 2.0;     // arcsec
+
+/// What is wrong with one day's values, or null.
+inline const char* implausible_eop(double ut1_utc, double x, double y) noexcept {
+    if (!(std::fabs(ut1_utc) <= max_ut1_utc)) return "UT1-UTC is beyond +-1 s";
+    if (!(std::fabs(x) < max_pole) || !(std::fabs(y) < max_pole)) return "polar motion is beyond +-2 arcsec";
+    return nullptr;
+}
+}  // namespace detail
+
 /// Read IERS finals2000A (.all, .data, .daily): fixed columns, Bulletin B values where given,
-/// else Bulletin A; rows end where UT1-UTC does.
+/// else Bulletin A; rows end where UT1-UTC does. A row cut inside a field, or a dated row with
+/// values but no UT1-UTC, is refused, and so are values beyond the bounds above.
 inline ReadError read_finals(std::string_view text, EopTable& out) {
     ReadError err;
     bool ended = false;
-    auto fail = [&](long no, std::string_view line, const char* what) {
+    std::string what;
+    auto fail = [&](long no, std::string_view line, const char* message) {
         err.line = no;
         err.text = std::string(detail::trim(line));
-        err.what = what;
+        err.what = message;
         return false;
     };
     auto column = [](std::string_view line, std::size_t first, std::size_t last) -> std::string_view {
@@ -384,13 +436,22 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
     out.measured = -1;
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
         if (detail::trim(line).empty()) return true;
+        std::string_view kept = line;
+        while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\r' || kept.back() == '\t')) kept.remove_suffix(1);
+        if (const int* f = detail::cut_field(kept.size())) {
+            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
+            return fail(no, line, what.c_str());
+        }
         double mjd, ut1, x, y;
         if (!detail::number(column(line, 8, 15), mjd) || mjd != std::floor(mjd))
             return fail(no, line, "cannot read the MJD in columns 8-15");
         std::string_view ut1_b = detail::trim(column(line, 155, 165));
         std::string_view ut1_a = detail::trim(column(line, 59, 68));
         if (ut1_a.empty() && ut1_b.empty()) {
-            ended = true;  // the rows past the predictions carry dates only
+            // The rows past the predictions carry dates only; a row with values but without
+            // UT1-UTC was cut short.
+            if (kept.size() > 15) return fail(no, line, "the row ends before UT1-UTC in columns 59-68");
+            ended = true;
             return true;
         }
         if (ended) return fail(no, line, "a row with UT1-UTC after rows without");
@@ -401,6 +462,7 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
         if (!detail::number(pb ? column(line, 135, 144) : column(line, 19, 27), x) ||
             !detail::number(pb ? column(line, 145, 154) : column(line, 38, 46), y))
             return fail(no, line, "cannot read the polar motion");
+        if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
         if (out.ut1_utc.empty()) out.mjd0 = mjd;
         else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
             return fail(no, line, "the rows are not consecutive days");
