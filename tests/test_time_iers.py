@@ -364,3 +364,118 @@ except KeyboardInterrupt:
     out, _ = proc.communicate(timeout=120)
     word, seconds = out.split()
     assert word == "interrupted" and float(seconds) < 10  # the whole call takes about 45 s
+
+
+class TestUnsoundFiles:
+    """Files that cannot be what they claim are refused with the file, line and text named, and
+    the tables in force stay; a file name that is not valid UTF-8 loads."""
+
+    @pytest.mark.usefixtures("restore_tables")
+    @pytest.mark.parametrize("loader, source", [(iers.load_leap_seconds, LEAP_FILE), (iers.load_eop, FINALS)])
+    def test_a_name_os_listdir_decoded_with_surrogates_loads(self, tmp_path, loader, source):
+        import shutil
+        import sys
+
+        if sys.getfilesystemencoding().lower() not in ("utf-8", "utf8"):
+            pytest.skip("needs a UTF-8 file-system encoding")
+        raw = os.fsencode(tmp_path) + b"/iers_\xff.dat"
+        with open(raw, "wb") as f, open(source, "rb") as g:
+            shutil.copyfileobj(g, f)
+        (name,) = [os.path.join(tmp_path, n) for n in os.listdir(tmp_path)]
+        assert "\udcff" in name  # the lone surrogate that made PyUnicode_AsUTF8 fail
+        for path in (name, raw):
+            loader(path)
+            if loader is iers.load_eop:
+                assert iers.eop_info()["source"] == name
+            else:
+                assert iers._time._leap_seconds()[2] == name
+        with pytest.raises(ValueError, match="iers_\udcff.dat, line 1"):
+            with open(raw, "wb") as f:
+                f.write(b"garbage\n")
+            loader(name)
+
+    @staticmethod
+    def finals_lines():
+        return text_of(FINALS).splitlines(keepends=True)
+
+    @staticmethod
+    def finals_row(lines, i, column, width, value):
+        row = lines[i]
+        lines[i] = row[:column - 1] + value.rjust(width) + row[column - 1 + width:]
+        return lines
+
+    FINALS_CASES = {
+        # a download cut inside a row: in UT1-UTC (read as 0.0 before), the MJD, polar motion,
+        # Bulletin B; and cut between fields, leaving a dated row with values but no UT1-UTC
+        "cut in UT1-UTC": (lambda L: L[:5000] + [L[5000][:62]], "line 5001: the row ends inside columns 59-68"),
+        "cut in the MJD": (lambda L: L[:5000] + [L[5000][:12]], "line 5001: the row ends inside columns 8-15"),
+        "cut in x": (lambda L: L[:5000] + [L[5000][:22] + "\n"], "line 5001: the row ends inside columns 19-27"),
+        "cut in B": (lambda L: L[:300] + [L[300][:160] + "\r\n"] + L[301:], "line 301: the row ends inside columns 155-165"),
+        "cut before UT1": (lambda L: L[:5000] + [L[5000][:55]], "line 5001: the row ends before UT1-UTC"),
+        # values no IERS file holds
+        "UT1-UTC of 5 s": (lambda L: TestUnsoundFiles.finals_row(L, 99, 155, 11, "5.0000000"), "line 100: UT1-UTC"),
+        "UT1-UTC of -1.2 s": (lambda L: TestUnsoundFiles.finals_row(L, 20000, 59, 10, "-1.2000000"), "line 20001: UT1-UTC"),
+        "pole at 99999 arcsec": (lambda L: TestUnsoundFiles.finals_row(L, 99, 135, 10, "99999.0"), "line 100: polar motion"),
+        "pole y at -2.5 arcsec": (lambda L: TestUnsoundFiles.finals_row(L, 19000, 38, 9, "-2.500000"), "line 19001: polar motion"),
+    }
+
+    @pytest.mark.parametrize("change, message", FINALS_CASES.values(), ids=FINALS_CASES.keys())
+    def test_finals_cut_or_impossible_is_refused(self, tmp_path, change, message):
+        before = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        path = tmp_path / "finals.cut"
+        path.write_text("".join(change(self.finals_lines())))
+        with pytest.raises(ValueError, match=r"finals\.cut, " + message) as info:
+            iers.load_eop(path)
+        row = int(message.split()[1].rstrip(":")) - 1
+        assert self.finals_lines()[row][:11] in str(info.value)  # the row's text is named
+        after = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        assert after[0] == before[0] and np.array_equal(after[1], before[1])
+
+    def test_finals_with_trailing_blanks_stripped_loads_the_same(self, tmp_path):
+        path = tmp_path / "finals.stripped"
+        path.write_text("".join(line.rstrip() + "\n" for line in self.finals_lines()))
+        t = Time(["1986-09-12", "2024-01-01", "2026-06-01"])
+        want = iers.eop(t), iers.eop_info()
+        try:
+            iers.load_eop(path)
+            assert np.array_equal(iers.eop(t), want[0])
+            info = iers.eop_info()
+            assert (info["first"], info["last_measured"], info["last"]) == (want[1]["first"], want[1]["last_measured"],
+                                                                            want[1]["last"])
+        finally:
+            iers.load_eop(FINALS)
+
+    LEAP_CASES = {
+        "TAI-UTC of 1e300": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017   1e300", "whole number"),
+        "TAI-UTC of -5": ("    41317.0    1  1 1972       10", "    41317.0    1  1 1972       -5", "whole number"),
+        "a fraction": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017     37.5", "whole number"),
+        "a negative step": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017       30", "falls by more"),
+        # an expiry no date can hold (it made leap_seconds_expire() raise on every call)
+        "expiry 99999": ("28 June 2027", "28 June 99999", "expiry date is outside the years 1972 to 9999"),
+        "expiry 1900": ("28 June 2027", "28 June 1900", "expiry date is outside the years 1972 to 9999"),
+    }
+
+    @pytest.mark.parametrize("old, new, message", LEAP_CASES.values(), ids=LEAP_CASES.keys())
+    @pytest.mark.parametrize("form", ["Leap_Second.dat", "leap-seconds.list"])
+    def test_leap_seconds_impossible_is_refused(self, tmp_path, old, new, message, form):
+        text = text_of(LEAP_FILE)
+        assert old in text
+        text = text.replace(old, new)
+        if form == "leap-seconds.list":
+            if "expiry" in message:  # the NTP list counts its expiry in seconds from 1900
+                year = int(new.split()[-1])
+                expiry = (year - 1900) * 31556952 if year > 1900 else 0
+                text = f"#@\t{expiry}\n" + "".join(
+                    f"{(int(float(f[0])) - 15020) * 86400}\t{f[4]}\n"
+                    for f in (line.split() for line in text_of(LEAP_FILE).splitlines() if line and line[0] != "#"))
+                message = "expiry date is outside"
+            else:
+                rows = [line.split() for line in text.splitlines() if line and line[0] != "#"]
+                text = f"#@\t{(61584 - 15020) * 86400}\n" + "".join(
+                    f"{(int(float(f[0])) - 15020) * 86400}\t{f[4]}\n" for f in rows)
+        before = iers.leap_seconds(), iers.leap_seconds_expire()
+        path = tmp_path / form
+        path.write_text(text)
+        with pytest.raises(ValueError, match=form.replace(".", r"\.") + ", line [0-9]+: .*" + message):
+            iers.load_leap_seconds(path)
+        assert (iers.leap_seconds(), iers.leap_seconds_expire()) == before

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kelvara::iers {
@@ -361,13 +362,14 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
         }
         if (!read.empty() && 12 * step.year + step.month <= 12 * read.back().year + read.back().month)
             return fail(no, line, "the steps are not in date order");
-        // From 1972 on TAI-UTC is a whole number of seconds, 10 s on 1972-01-01, and changes by
-        // one leap second at a time (UTC allows a negative one, though none was ever needed).
+        // From 1972 on TAI-UTC is a whole number of seconds, 10 s on 1972-01-01 and growing by
+        // leap seconds; UTC allows a negative leap second (none was ever needed), so it may fall
+        // by one second at a step, never by more. 1000 s is centuries of leap seconds away.
         if (step.year >= 1972) {
             if (!(step.offset >= 10.0 && step.offset <= 1000.0) || step.offset != std::floor(step.offset))
-                return fail(no, line, "TAI-UTC must be a whole number of seconds from 10 on");
-            if (!read.empty() && read.back().year >= 1972 && std::fabs(step.offset - read.back().offset) != 1.0)
-                return fail(no, line, "TAI-UTC must change by one second at a step");
+                return fail(no, line, "TAI-UTC must be a whole number of seconds from 10 to 1000");
+            if (!read.empty() && read.back().year >= 1972 && step.offset < read.back().offset - 1.0)
+                return fail(no, line, "TAI-UTC falls by more than one second at a step");
         }
         read.push_back(step);
         return true;
@@ -463,6 +465,21 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
             !detail::number(pb ? column(line, 145, 154) : column(line, 38, 46), y))
             return fail(no, line, "cannot read the polar motion");
         if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
+        // The bulletin not taken is checked too: a value beyond the bounds there is as sure a
+        // sign of a corrupt file.
+        for (auto [first, last] : {std::pair{59, 68}, std::pair{19, 27}, std::pair{38, 46}, std::pair{155, 165},
+                                   std::pair{135, 144}, std::pair{145, 154}}) {
+            std::string_view field = detail::trim(column(line, std::size_t(first), std::size_t(last)));
+            double v;
+            if (field.empty()) continue;
+            if (!detail::number(field, v)) {
+                what = "cannot read columns " + std::to_string(first) + "-" + std::to_string(last);
+                return fail(no, line, what.c_str());
+            }
+            const bool is_ut1 = first == 59 || first == 155;
+            if (const char* bad = detail::implausible_eop(is_ut1 ? v : 0.0, is_ut1 ? 0.0 : v, 0.0))
+                return fail(no, line, bad);
+        }
         if (out.ut1_utc.empty()) out.mjd0 = mjd;
         else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
             return fail(no, line, "the rows are not consecutive days");
