@@ -8,6 +8,7 @@
 #include <erfa.h>
 #include <erfam.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -397,11 +398,32 @@ inline constexpr int finals_fields[][2] = {
     {107, 115}, {117, 125}, {126, 134}, {135, 144}, {145, 154}, {155, 165}, {166, 175}, {176, 185},
 };
 
-/// The field a row of `length` columns ends inside, or null.
-inline const int* cut_field(std::size_t length) noexcept {
-    for (const auto& f : finals_fields)
+/// The fixed columns of an IERS EOP 20 C04 row: year, month, day, hour, MJD, x, y, UT1-UTC,
+/// dX, dY, the rates of x and y, LOD, then the errors of the same.
+inline constexpr int c04_fields[][2] = {
+    {1, 4},     {5, 8},     {9, 12},    {13, 16},   {17, 26},   {27, 38},   {39, 50},   {51, 62},
+    {63, 74},   {75, 86},   {87, 98},   {99, 110},  {111, 122}, {123, 134}, {135, 146}, {147, 158},
+    {159, 170}, {171, 182}, {183, 194}, {195, 206}, {207, 218},
+};
+
+/// The field of `fields` a row of `length` columns ends inside, or null.
+template <std::size_t N>
+inline const int* cut_field(const int (&fields)[N][2], std::size_t length) noexcept {
+    for (const auto& f : fields)
         if (length >= std::size_t(f[0]) && length < std::size_t(f[1])) return f;
     return nullptr;
+}
+
+/// A line without its trailing blanks and carriage return.
+inline std::string_view without_trailing_blanks(std::string_view line) noexcept {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.remove_suffix(1);
+    return line;
+}
+
+/// 1-based, inclusive byte columns of a line; a short line reads as blank there.
+inline std::string_view column(std::string_view line, std::size_t first, std::size_t last) noexcept {
+    if (line.size() < first) return {};
+    return line.substr(first - 1, std::min(last, line.size()) - first + 1);
 }
 
 /// Bounds no IERS series comes near: UTC keeps |UT1-UTC| below 0.9 s, and the pole has stayed
@@ -430,17 +452,12 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
         err.what = message;
         return false;
     };
-    auto column = [](std::string_view line, std::size_t first, std::size_t last) -> std::string_view {
-        // 1-based, inclusive byte columns; short lines read as blank
-        if (line.size() < first) return {};
-        return line.substr(first - 1, std::min(last, line.size()) - first + 1);
-    };
+    using detail::column;
     out.measured = -1;
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
         if (detail::trim(line).empty()) return true;
-        std::string_view kept = line;
-        while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\r' || kept.back() == '\t')) kept.remove_suffix(1);
-        if (const int* f = detail::cut_field(kept.size())) {
+        const std::string_view kept = detail::without_trailing_blanks(line);
+        if (const int* f = detail::cut_field(detail::finals_fields, kept.size())) {
             what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
             return fail(no, line, what.c_str());
         }
@@ -493,6 +510,79 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
     if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
     if (out.measured < 0) out.measured = out.size();
     return err;
+}
+
+/// Read the IERS EOP 20 C04 series (eopc04.1962-now: '#' header lines, then one row a day at
+/// 0h UTC in fixed columns). Every row is a final value. Rows cut inside a field or before
+/// UT1-UTC, and values beyond the bounds of read_finals, are refused.
+inline ReadError read_c04(std::string_view text, EopTable& out) {
+    ReadError err;
+    std::string what;
+    auto fail = [&](long no, std::string_view line, const char* message) {
+        err.line = no;
+        err.text = std::string(detail::trim(line));
+        err.what = message;
+        return false;
+    };
+    using detail::column;
+    detail::each_line(text, [&](long no, std::string_view line) -> bool {
+        const std::string_view s = detail::trim(line);
+        if (s.empty() || s.front() == '#') return true;
+        const std::string_view kept = detail::without_trailing_blanks(line);
+        if (const int* f = detail::cut_field(detail::c04_fields, kept.size())) {
+            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
+            return fail(no, line, what.c_str());
+        }
+        if (kept.size() < 62) return fail(no, line, "the row ends before UT1-UTC in columns 51-62");
+        double mjd, hour, x, y, ut1;
+        if (!detail::number(column(line, 17, 26), mjd) || mjd != std::floor(mjd))
+            return fail(no, line, "cannot read the MJD in columns 17-26");
+        if (!detail::number(column(line, 13, 16), hour) || hour != 0.0)
+            return fail(no, line, "expected a row at 0h UTC in columns 13-16");
+        if (!detail::number(column(line, 27, 38), x) || !detail::number(column(line, 39, 50), y))
+            return fail(no, line, "cannot read the polar motion in columns 27-50");
+        if (!detail::number(column(line, 51, 62), ut1)) return fail(no, line, "cannot read UT1-UTC in columns 51-62");
+        if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
+        if (out.ut1_utc.empty()) out.mjd0 = mjd;
+        else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
+            return fail(no, line, "the rows are not consecutive days");
+        out.ut1_utc.push_back(ut1);
+        out.xp.push_back(x * ERFA_DAS2R);
+        out.yp.push_back(y * ERFA_DAS2R);
+        return true;
+    });
+    if (err.failed()) return err;
+    if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
+    out.measured = out.size();
+    return err;
+}
+
+/// Read either format: a file whose first line that is not blank starts with '#' is C04, any
+/// other finals2000A.
+inline ReadError read_eop(std::string_view text, EopTable& out) {
+    std::string_view first;
+    detail::each_line(text, [&](long, std::string_view line) {
+        first = detail::trim(line);
+        return first.empty();
+    });
+    return !first.empty() && first.front() == '#' ? read_c04(text, out) : read_finals(text, out);
+}
+
+/// Continue `a` with the rows of `b` from the day after a's last on: `b` must begin on or
+/// before that day. Rows of `b` after its first prediction stay predictions. Returns false
+/// (changing nothing) when `b` begins later.
+inline bool continue_with(EopTable& a, const EopTable& b) {
+    const double next = a.mjd0 + double(a.size());
+    if (b.mjd0 > next) return false;
+    const std::ptrdiff_t from = std::ptrdiff_t(next - b.mjd0);
+    if (from >= b.size()) return true;  // nothing past a's end
+    if (a.measured == a.size()) a.measured += std::max<std::ptrdiff_t>(0, b.measured - from);
+    for (std::ptrdiff_t i = from; i < b.size(); ++i) {
+        a.ut1_utc.push_back(b.ut1_utc[std::size_t(i)]);
+        a.xp.push_back(b.xp[std::size_t(i)]);
+        a.yp.push_back(b.yp[std::size_t(i)]);
+    }
+    return true;
 }
 
 }  // namespace kelvara::iers

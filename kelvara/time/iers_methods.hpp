@@ -77,17 +77,38 @@ inline PyObject* leap_seconds(PyObject*, PyObject*) noexcept {
     });
 }
 
-/// _set_eop(data, name, linear): read IERS finals2000A data and put it in force.
-inline Ref set_eop(PyObject*, PyObject* data, PyObject* name, PyObject* linear) {
-    if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+/// _set_eop(files, linear): read IERS Earth orientation data (finals2000A or C04) from a
+/// sequence of (bytes, name) pairs, each later file continuing the table from the day after
+/// the earlier ones end, and put it in force.
+inline Ref set_eop(PyObject*, PyObject* files, PyObject* linear) {
+    Ref seq = Ref::steal(PySequence_Fast(files, "files must be a sequence of (data, name) pairs"));
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    if (n < 1) frame::raise(PyExc_ValueError, "no Earth orientation file given");
     iers::EopTable e;
-    iers::ReadError err = iers::read_finals(bytes_of(data), e);
-    if (err.failed()) raise_read_error(name, err);
+    std::string source;
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        PyObject* pair = PySequence_Fast_GET_ITEM(seq.get(), k);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 1)))
+            frame::raise(PyExc_TypeError, "files must be a sequence of (bytes, str) pairs");
+        PyObject* data = PyTuple_GET_ITEM(pair, 0);
+        PyObject* name = PyTuple_GET_ITEM(pair, 1);
+        iers::EopTable one;
+        iers::ReadError err = iers::read_eop(bytes_of(data), one);
+        if (err.failed()) raise_read_error(name, err);
+        if (k == 0) {
+            e = std::move(one);
+        } else if (!iers::continue_with(e, one)) {
+            const std::string end = tt::date_of_mjd(e.mjd0 + double(e.size() - 1));
+            frame::raise(PyExc_ValueError, "%U: its data begin after %s, where the files before it end", name,
+                         end.c_str());
+        }
+        source += (k ? " + " : "") + frame::fs_name(name);
+    }
     e.linear = frame::check_status(PyObject_IsTrue(linear));
-    e.source = frame::fs_name(name);
+    e.source = std::move(source);
     tt::Leap leap = tt::leap();
     if (std::ptrdiff_t row = e.rebase(*leap))
-        frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
+        frame::raise(PyExc_ValueError, "no TAI-UTC for day %zd of the Earth orientation data", Py_ssize_t(row));
     tt::eop_in_force = tt::Eop::make(std::move(e));
     return Ref::borrow(Py_None);
 }
