@@ -375,3 +375,29 @@ class TestPasses:
         assert find_passes([], 0, 0, 0, "2026-12-08", "2026-12-09").size == 0
         p = find_passes(Elements(*SATS["geo"]), 0.0, -166.0, 0.0, "2026-12-08", "2026-12-08")
         assert [str(s) for s in p["status"]] == ["up"]
+
+
+class TestImpossibleEllipsoid:
+    """An ellipsoid a station cannot stand on is refused naming the argument; before, NaN, a
+    negative radius or f >= 1 ran the search on NaN or mirrored geometry."""
+
+    @pytest.mark.parametrize("Re, f, word", [
+        (math.nan, F, "Re"), (-A, F, "Re"), (0.0, F, "Re"), (math.inf, F, "Re"),
+        (A, 1.0, "f"), (A, 1.5, "f"), (A, math.nan, "f"), (A, -math.inf, "f"),
+    ])
+    @pytest.mark.parametrize("search", ["passes", "rise_set"])
+    def test_refused_naming_the_argument(self, Re, f, word, search):
+        from types import SimpleNamespace
+
+        ell = SimpleNamespace(Re=Re, f=f)
+        with pytest.raises(ValueError, match=f"ellipsoid must have .*{word} = "):
+            if search == "passes":
+                find_passes(Elements(*SATS["iss"]), 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09", ellipsoid=ell)
+            else:
+                find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09", ellipsoid=ell)
+
+    def test_a_sound_ellipsoid_is_taken(self):
+        from types import SimpleNamespace
+
+        ours = find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09", ellipsoid=SimpleNamespace(Re=A, f=F))
+        assert np.array_equal(ours, find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09"))

@@ -2,6 +2,7 @@
 Vallado et al. (AIAA 2006-6753, Appendix C), pyerfa's c2t06a, astropy's AltAz, and finite
 differences of positions for the velocity term."""
 
+import math
 import warnings
 
 import numpy as np
@@ -317,3 +318,58 @@ def test_long_loops_end_on_ctrl_c(python):
 def test_module_exports():
     assert frames.FRAMES == ("gcrf", "itrf", "teme")
     assert frames.OMEGA_EARTH == pytest.approx(2 * np.pi * 1.00273781191135448 / 86400, rel=1e-15)
+
+
+class TestImpossibleInput:
+    """Inputs no caller can mean are refused naming the argument, or, for a station beyond a
+    pole, give NaN in their own element."""
+
+    eop = (0.1, 1e-6, 2e-6)
+    r = np.array([7e6, 1e6, 2e6])
+
+    @pytest.mark.parametrize("call, exc, message", [
+        # datetime64 counts, durations, complex numbers and text read as metres
+        (lambda r: transform(np.array(["2020-01-01"] * 3, "datetime64[s]"), "2020-01-01", "gcrf", "itrf"),
+         TypeError, "r must hold real numbers, not datetime64"),
+        (lambda r: transform(r, "2020-01-01", "gcrf", "teme", v=np.timedelta64(1, "s") * np.ones(3, int)),
+         TypeError, "v must hold real numbers, not timedelta64"),
+        (lambda r: transform(r * 1j, "2020-01-01", "gcrf", "itrf"), TypeError, "r must hold real numbers"),
+        (lambda r: transform(["a", "b", "c"], "2020-01-01", "gcrf", "itrf"), TypeError, "r must hold real"),
+        (lambda r: aer(r, "2020-01-01", "gcrf", np.array(["2020-01-01"], "datetime64[D]"), 0.0),
+         TypeError, "lat must hold real numbers"),
+        (lambda r: sun_aer("2020-01-01", 0.0, 0.0, alt=np.array([1j])), TypeError, "alt must hold real numbers"),
+        # a NUL ends a C string: "gcrf\0junk" is not "gcrf"
+        (lambda r: transform(r, "2020-01-01", "gcrf\x00junk", "itrf"), ValueError, "src must not contain a NUL"),
+        (lambda r: rotation("gcrf", "ITRF\x00", "2020-01-01"), ValueError, "dst must not contain a NUL"),
+        (lambda r: aer(r, "2020-01-01", "Teme\x00x", 0.0, 0.0), ValueError, "src must not contain a NUL"),
+        # refraction at or below the formula's absolute zero, or under a negative pressure
+        (lambda r: sun_aer("2020-01-01", 10.0, 2.0, refraction=True, temperature=-273.15), ValueError, "temperature"),
+        (lambda r: sun_aer("2020-01-01", 10.0, 2.0, refraction=True, temperature=-300), ValueError, "temperature"),
+        (lambda r: moon_aer("2020-01-01", 10.0, 2.0, refraction=True, temperature=np.nan), ValueError, "temperature"),
+        (lambda r: sun_aer("2020-01-01", 10.0, 2.0, refraction=True, pressure=-1.0), ValueError, "pressure"),
+        (lambda r: aer(r, "2020-01-01", "itrf", 0.0, 0.0, refraction=True, pressure=np.inf), ValueError, "pressure"),
+    ])
+    def test_refused_naming_the_argument(self, call, exc, message):
+        with pytest.raises(exc, match=message):
+            call(self.r)
+
+    def test_real_dtypes_are_taken(self):
+        want = transform(self.r, "2020-01-01", "gcrf", "itrf", eop=self.eop)
+        for r in (self.r.astype(np.float32), self.r.astype(np.int64), list(self.r), self.r.astype(object)):
+            np.testing.assert_allclose(transform(r, "2020-01-01", "gcrf", "itrf", eop=self.eop), want, rtol=1e-7)
+
+    @pytest.mark.parametrize("deg", [True, False])
+    @pytest.mark.parametrize("fn", ["sun_aer", "moon_aer", "aer"])
+    def test_station_beyond_a_pole_gives_nan_in_its_element(self, fn, deg):
+        unit = 1.0 if deg else math.pi / 180
+        lat = np.array([45.0, 91.0, 90.0, -100.0, -90.0]) * unit
+        t = Time(["2020-01-01T00:00", "2020-01-01T06:00", "2020-01-01T12:00", "2020-01-01T18:00", "2020-01-02"])
+        call = {"sun_aer": lambda la: sun_aer(t, la, 2.0 * unit, deg=deg, eop=self.eop),
+                "moon_aer": lambda la: moon_aer(t, la, 2.0 * unit, deg=deg, eop=self.eop),
+                "aer": lambda la: aer(self.r, t, "gcrf", la, 2.0 * unit, deg=deg, eop=self.eop)}[fn]
+        got = np.array(call(lat))
+        assert np.isnan(got[:, [1, 3]]).all() and not np.isnan(got[:, [0, 2, 4]]).any()
+        # the other elements as computed without the bad ones
+        np.testing.assert_allclose(got[:, [0, 2, 4]], np.array(call(lat[[0, 2, 4]].repeat([1, 3, 1])))[:, [0, 2, 4]],
+                                   rtol=1e-15, atol=1e-12)
+        assert np.isnan(np.array(call(np.full(5, lat[1])))).all()

@@ -4,6 +4,7 @@ accuracy, pymap3d, pyproj and ERFA for every function, and Dask worker processes
 The vector code is compiled for four instruction sets; the accuracy tables run on every one
 this CPU has."""
 
+import inspect
 import math
 import warnings
 
@@ -402,3 +403,34 @@ def test_dask_worker_processes(tmp_path):
     assert proc.returncode == 0, proc.stdout + proc.stderr
     assert "workers: 2 processes" in proc.stdout, proc.stdout
     assert "points: 1,000,000" in proc.stdout and "identical to one process: yes" in proc.stdout, proc.stdout
+
+
+class TestBeyondThePoles:
+    """No point has a latitude beyond +-90 degrees: such an element gives NaN in its own slot,
+    on every vector level, in degrees and radians, and the batch goes on."""
+
+    @pytest.mark.parametrize("level", LEVELS)
+    @pytest.mark.parametrize("deg", [True, False])
+    @pytest.mark.parametrize("name, args", [(c[0], c[1]) for c in PEER_CASES
+                                            if {"lat", "lat0"} & set(inspect.signature(getattr(g, c[0])).parameters)])
+    def test_latitude_beyond_a_pole_gives_nan_in_its_slot(self, name, args, deg, level):
+        fn = getattr(g, name)
+        params = list(inspect.signature(fn).parameters)
+        unit = 1.0 if deg else math.pi / 180
+        args = [np.array(a[:8], dtype=float) * (unit if i in ANGLE_ARGS[name] else 1.0) for i, a in enumerate(args)]
+        previous = ufuncs._set_simd_level(level)
+        try:
+            good = np.array(fn(*args, deg=deg))
+            for k in (params.index(p) for p in ("lat", "lat0") if p in params):
+                damaged = [a.copy() for a in args]
+                damaged[k][2], damaged[k][3], damaged[k][5] = 90.0 * unit, 91.0 * unit, -100.0 * unit
+                got = np.array(fn(*damaged, deg=deg))
+                assert np.isnan(got[:, [3, 5]]).all(), (name, k)
+                assert not np.isnan(got[:, 2]).any(), (name, k)  # the pole itself is a point
+                keep = [0, 1, 4, 6, 7]
+                np.testing.assert_array_equal(got[:, keep], good[:, keep])
+                # one point through the scalar path too
+                one = [float(a[3]) for a in damaged]
+                assert np.isnan(fn(*one, deg=deg)).all(), (name, k)
+        finally:
+            ufuncs._set_simd_level(previous)

@@ -181,7 +181,10 @@ class TestGravityAndModes:
 
     @pytest.mark.parametrize("kw, message", [({"gravity": "wgs-84"}, "'gravity' must be"),
                                              ({"mode": "spacetrack"}, "'mode' must be"),
-                                             ({"mode": b"afspc"}, "'mode' must be str")])
+                                             ({"mode": b"afspc"}, "'mode' must be str"),
+                                             # a NUL would end the C string: not "wgs84"
+                                             ({"gravity": "wgs84\x00junk"}, "gravity must not contain a NUL"),
+                                             ({"mode": "afspc\udcff"}, "surrogates not allowed")])
     def test_unknown_choice(self, kw, message):
         with pytest.raises((ValueError, TypeError), match=message):
             Elements(*ISS, **kw)

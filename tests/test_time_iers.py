@@ -20,6 +20,8 @@ from timefakes import fake_clock_program
 
 LEAP_FILE = astropy_iers_data.IERS_LEAP_SECOND_FILE
 FINALS = astropy_iers_data.IERS_A_FILE
+C04 = astropy_iers_data.IERS_B_FILE
+DEFAULT_EOP = [C04, FINALS]  # what kelvara reads by default
 
 
 def text_of(path):
@@ -42,7 +44,7 @@ def restore_tables():
     """Tests that load files put the default ones back."""
     yield
     iers.load_leap_seconds(LEAP_FILE)
-    iers.load_eop(FINALS)
+    iers.load_eop(DEFAULT_EOP)
 
 
 def leap_file(tmp_path, extra_rows="", expiry="28 June 2027", name="Leap_Second.dat"):
@@ -202,6 +204,57 @@ class TestEop:
         dut1 = iers.eop(Time.from_jd12(utc))[0]
         assert np.array_equal(ours, pairs(*erfa.utcut1(utc[:, 0], utc[:, 1], dut1)))
 
+    @pytest.fixture(scope="class")
+    @classmethod
+    def astropy_default_ut1(cls):
+        """astropy's default table: finals2000A with the C04 series in place of its Bulletin B."""
+        from astropy.time import Time as AstropyTime
+        from astropy.utils import iers as astropy_iers
+
+        jd1, jd2 = random_jd(20000, 5, 1973, 2026)
+        keep = jd1 > 2441684.5
+        jd1, jd2 = np.concatenate([jd1[keep], jd1[keep][:500]]), np.concatenate([jd2[keep], np.zeros(500)])
+        with astropy_iers.conf.set_temp("auto_download", False):
+            with astropy_iers.earth_orientation_table.set(astropy_iers.IERS_Auto.open()):
+                ut1 = AstropyTime(jd1, jd2, format="jd", scale="utc").ut1
+        return pairs(jd1, jd2), pairs(ut1.jd1, ut1.jd2)
+
+    @pytest.mark.usefixtures("restore_tables")
+    @pytest.mark.parametrize("interpolation, tolerance", [("linear", 20e-6), ("lagrange", 100e-6)])
+    def test_default_ut1_is_c04_then_finals_as_astropy_has_it(self, astropy_default_ut1, interpolation, tolerance):
+        # finals2000A's Bulletin B alone is 3.9-4.8 ms off C04 in the 1970s and 1980s
+        utc, theirs = astropy_default_ut1
+        iers.load_eop(DEFAULT_EOP, interpolation)
+        ours = Time.from_jd12(utc).ut1.jd12
+        diff = np.abs((ours[:, 0] - theirs[:, 0]) + (ours[:, 1] - theirs[:, 1])) * 86400
+        assert diff.max() < tolerance
+        assert diff[-500:].max() <= 1e-9  # the tabulated values at 0h UTC
+
+    @pytest.mark.usefixtures("restore_tables")
+    def test_c04_from_1962_and_the_seam(self, tmp_path):
+        from astropy.utils import iers as astropy_iers
+
+        iers._load_default_eop()  # what a fresh process reads
+        info = iers.eop_info()
+        assert info["first"].isoformat() == "1962-01-01" and info["source"] == f"{C04} + {FINALS}"
+        # the 1960s, before finals2000A begins: C04's own rows at 0h
+        b = astropy_iers.IERS_B.open(C04)
+        days = Time(["1962-01-01", "1965-06-30", "1968-02-01", "1972-06-30", "1973-01-01"])
+        np.testing.assert_allclose(iers.eop(days)[0], b.ut1_utc(days.jd1, days.jd2).value, rtol=0, atol=1e-12)
+        # past C04's last day finals2000A's values, measured until its first prediction
+        last = b["MJD"][-1].value
+        after = Time(np.array([last, last + 1.0, last + 30.0]), format="mjd")
+        a = astropy_iers.IERS_A.open(FINALS)
+        np.testing.assert_allclose(iers.eop(after)[0][1:], a.ut1_utc(after.jd1, after.jd2).value[1:], rtol=0, atol=1e-12)
+        iers.load_eop(FINALS)
+        assert iers.eop_info()["last_measured"] == info["last_measured"]
+        # a continuation that leaves a gap is refused, and changes nothing
+        late = tmp_path / "finals.late"
+        late.write_text("".join(text_of(FINALS).splitlines(keepends=True)[20000:]))
+        with pytest.raises(ValueError, match=r"finals\.late: its data begin after 2026-10-09"):
+            iers.load_eop([C04, late])
+        assert iers.eop_info()["source"] == FINALS
+
     def test_ut1_to_utc_is_erfas_with_utc_found_in_two_passes(self):
         # random epochs and the days around every leap second of the data
         jd1, jd2 = random_jd(5000, 7, 1974, 2026)
@@ -230,7 +283,8 @@ class TestEop:
     def test_eop_values_shapes_and_units(self):
         from astropy.utils import iers as astropy_iers
 
-        table = astropy_iers.IERS_A.open(FINALS)
+        with astropy_iers.conf.set_temp("auto_download", False):
+            table = astropy_iers.IERS_Auto.open()  # C04, then finals2000A, as ours
         t = Time(["2004-04-06", "2020-02-29"])
         dut1, xp, yp = iers.eop(t)
         assert dut1.shape == xp.shape == yp.shape == (2,)
@@ -244,14 +298,15 @@ class TestEop:
     def test_a_leap_second_does_not_smear_ut1(self):
         # UT1 runs on through the leap second of 2016-12-31 while UTC repeats a second
         t = Time(["2016-12-31T23:59:59", "2016-12-31T23:59:60", "2017-01-01T00:00:00", "2017-01-01T00:00:01"])
-        steps = np.diff(t.ut1.jd) * 86400
+        jd12 = t.ut1.jd12
+        steps = (np.diff(jd12[:, 0]) + np.diff(jd12[:, 1])) * 86400  # one double of JD is only 40 us
         assert steps == pytest.approx([1.0, 1.0, 1.0], abs=1e-5)
         dut1 = iers.eop(t)[0]
         assert dut1[2] - dut1[1] == pytest.approx(1.0, abs=1e-5)
 
     def test_outside_the_data(self):
-        with pytest.raises(ValueError, match="before the Earth orientation data.*1973-01-02"):
-            Time("1972-06-01").ut1
+        with pytest.raises(ValueError, match="before the Earth orientation data.*1962-01-01"):
+            Time("1961-06-01").ut1
         with pytest.raises(ValueError, match="1960-05-01"):
             iers.eop(Time(["1990-01-01", "1960-05-01"]))
         last = iers.eop_info()["last"].isoformat()
@@ -364,3 +419,139 @@ except KeyboardInterrupt:
     out, _ = proc.communicate(timeout=120)
     word, seconds = out.split()
     assert word == "interrupted" and float(seconds) < 10  # the whole call takes about 45 s
+
+
+class TestUnsoundFiles:
+    """Files that cannot be what they claim are refused with the file, line and text named, and
+    the tables in force stay; a file name that is not valid UTF-8 loads."""
+
+    @pytest.mark.usefixtures("restore_tables")
+    @pytest.mark.parametrize("loader, source", [(iers.load_leap_seconds, LEAP_FILE), (iers.load_eop, FINALS)])
+    def test_a_name_os_listdir_decoded_with_surrogates_loads(self, tmp_path, loader, source):
+        import shutil
+        import sys
+
+        if sys.getfilesystemencoding().lower() not in ("utf-8", "utf8"):
+            pytest.skip("needs a UTF-8 file-system encoding")
+        raw = os.fsencode(tmp_path) + b"/iers_\xff.dat"
+        with open(raw, "wb") as f, open(source, "rb") as g:
+            shutil.copyfileobj(g, f)
+        (name,) = [os.path.join(tmp_path, n) for n in os.listdir(tmp_path)]
+        assert "\udcff" in name  # the lone surrogate that made PyUnicode_AsUTF8 fail
+        for path in (name, raw):
+            loader(path)
+            if loader is iers.load_eop:
+                assert iers.eop_info()["source"] == name
+            else:
+                assert iers._time._leap_seconds()[2] == name
+        with pytest.raises(ValueError, match="iers_\udcff.dat, line 1"):
+            with open(raw, "wb") as f:
+                f.write(b"garbage\n")
+            loader(name)
+
+    @staticmethod
+    def finals_lines():
+        return text_of(FINALS).splitlines(keepends=True)
+
+    @staticmethod
+    def finals_row(lines, i, column, width, value):
+        row = lines[i]
+        lines[i] = row[:column - 1] + value.rjust(width) + row[column - 1 + width:]
+        return lines
+
+    FINALS_CASES = {
+        # a download cut inside a row: in UT1-UTC (read as 0.0 before), the MJD, polar motion,
+        # Bulletin B; and cut between fields, leaving a dated row with values but no UT1-UTC
+        "cut in UT1-UTC": (lambda L: L[:5000] + [L[5000][:62]], "line 5001: the row ends inside columns 59-68"),
+        "cut in the MJD": (lambda L: L[:5000] + [L[5000][:12]], "line 5001: the row ends inside columns 8-15"),
+        "cut in x": (lambda L: L[:5000] + [L[5000][:22] + "\n"], "line 5001: the row ends inside columns 19-27"),
+        "cut in B": (lambda L: L[:300] + [L[300][:160] + "\r\n"] + L[301:], "line 301: the row ends inside columns 155-165"),
+        "cut before UT1": (lambda L: L[:5000] + [L[5000][:55]], "line 5001: the row ends before UT1-UTC"),
+        # values no IERS file holds
+        "UT1-UTC of 5 s": (lambda L: TestUnsoundFiles.finals_row(L, 99, 155, 11, "5.0000000"), "line 100: UT1-UTC"),
+        "UT1-UTC of -1.2 s": (lambda L: TestUnsoundFiles.finals_row(L, 20000, 59, 10, "-1.2000000"), "line 20001: UT1-UTC"),
+        "pole at 99999 arcsec": (lambda L: TestUnsoundFiles.finals_row(L, 99, 135, 10, "99999.0"), "line 100: polar motion"),
+        "pole y at -2.5 arcsec": (lambda L: TestUnsoundFiles.finals_row(L, 19000, 38, 9, "-2.500000"), "line 19001: polar motion"),
+    }
+
+    @pytest.mark.parametrize("change, message", FINALS_CASES.values(), ids=FINALS_CASES.keys())
+    def test_finals_cut_or_impossible_is_refused(self, tmp_path, change, message):
+        before = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        path = tmp_path / "finals.cut"
+        path.write_text("".join(change(self.finals_lines())))
+        with pytest.raises(ValueError, match=r"finals\.cut, " + message) as info:
+            iers.load_eop(path)
+        row = int(message.split()[1].rstrip(":")) - 1
+        assert self.finals_lines()[row][:11] in str(info.value)  # the row's text is named
+        after = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        assert after[0] == before[0] and np.array_equal(after[1], before[1])
+
+    C04_CASES = {
+        "cut in UT1-UTC": (lambda L: L[:5000] + [L[5000][:57]], "line 5001: the row ends inside columns 51-62"),
+        "cut before UT1": (lambda L: L[:5000] + [L[5000][:50] + "\n"], "line 5001: the row ends before UT1-UTC"),
+        "UT1-UTC of 1e300": (lambda L: L[:99] + [L[99][:50] + "1e300".rjust(12) + L[99][62:]] + L[100:],
+                             "line 100: UT1-UTC"),
+        "pole at 99999 arcsec": (lambda L: L[:99] + [L[99][:26] + "99999.0".rjust(12) + L[99][38:]] + L[100:],
+                                 "line 100: polar motion"),
+        "a missing day": (lambda L: L[:99] + L[100:], "line 100: the rows are not consecutive"),
+    }
+
+    @pytest.mark.parametrize("change, message", C04_CASES.values(), ids=C04_CASES.keys())
+    def test_c04_cut_or_impossible_is_refused(self, tmp_path, change, message):
+        before = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        path = tmp_path / "eopc04.cut"
+        path.write_text("".join(change(text_of(C04).splitlines(keepends=True))))
+        with pytest.raises(ValueError, match=r"eopc04\.cut, " + message):
+            iers.load_eop([path, FINALS])
+        after = iers.eop_info(), iers.eop(Time(["1986-09-12", "2024-01-01"]))
+        assert after[0] == before[0] and np.array_equal(after[1], before[1])
+
+    def test_finals_with_trailing_blanks_stripped_loads_the_same(self, tmp_path):
+        path = tmp_path / "finals.stripped"
+        path.write_text("".join(line.rstrip() + "\n" for line in self.finals_lines()))
+        t = Time(["1986-09-12", "2024-01-01", "2026-06-01"])
+        try:
+            iers.load_eop(FINALS)
+            want = iers.eop(t), iers.eop_info()
+            iers.load_eop(path)
+            assert np.array_equal(iers.eop(t), want[0])
+            info = iers.eop_info()
+            assert (info["first"], info["last_measured"], info["last"]) == (want[1]["first"], want[1]["last_measured"],
+                                                                            want[1]["last"])
+        finally:
+            iers.load_eop(DEFAULT_EOP)
+
+    LEAP_CASES = {
+        "TAI-UTC of 1e300": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017   1e300", "whole number"),
+        "TAI-UTC of -5": ("    41317.0    1  1 1972       10", "    41317.0    1  1 1972       -5", "whole number"),
+        "a fraction": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017     37.5", "whole number"),
+        "a negative step": ("    57754.0    1  1 2017       37", "    57754.0    1  1 2017       30", "falls by more"),
+        # an expiry no date can hold (it made leap_seconds_expire() raise on every call)
+        "expiry 99999": ("28 June 2027", "28 June 99999", "expiry date is outside the years 1972 to 9999"),
+        "expiry 1900": ("28 June 2027", "28 June 1900", "expiry date is outside the years 1972 to 9999"),
+    }
+
+    @pytest.mark.parametrize("old, new, message", LEAP_CASES.values(), ids=LEAP_CASES.keys())
+    @pytest.mark.parametrize("form", ["Leap_Second.dat", "leap-seconds.list"])
+    def test_leap_seconds_impossible_is_refused(self, tmp_path, old, new, message, form):
+        text = text_of(LEAP_FILE)
+        assert old in text
+        text = text.replace(old, new)
+        if form == "leap-seconds.list":
+            if "expiry" in message:  # the NTP list counts its expiry in seconds from 1900
+                year = int(new.split()[-1])
+                expiry = (year - 1900) * 31556952 if year > 1900 else 0
+                text = f"#@\t{expiry}\n" + "".join(
+                    f"{(int(float(f[0])) - 15020) * 86400}\t{f[4]}\n"
+                    for f in (line.split() for line in text_of(LEAP_FILE).splitlines() if line and line[0] != "#"))
+                message = "expiry date is outside"
+            else:
+                rows = [line.split() for line in text.splitlines() if line and line[0] != "#"]
+                text = f"#@\t{(61584 - 15020) * 86400}\n" + "".join(
+                    f"{(int(float(f[0])) - 15020) * 86400}\t{f[4]}\n" for f in rows)
+        before = iers.leap_seconds(), iers.leap_seconds_expire()
+        path = tmp_path / form
+        path.write_text(text)
+        with pytest.raises(ValueError, match=form.replace(".", r"\.") + ", line [0-9]+: .*" + message):
+            iers.load_leap_seconds(path)
+        assert (iers.leap_seconds(), iers.leap_seconds_expire()) == before

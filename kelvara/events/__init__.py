@@ -121,6 +121,12 @@ def _station(lat: Any, lon: Any, alt: Any, deg: bool, ellipsoid: Any) -> tuple[f
             a, f = float(ellipsoid.Re), float(ellipsoid.f)
         except AttributeError:
             raise TypeError("ellipsoid must be a kelvara Ellipsoid (with Re and f)") from None
+        # an equatorial radius that is not a positive length, or a flattening that leaves no
+        # polar radius (f >= 1), is no ellipsoid a station can stand on
+        if not (0.0 < a < math.inf):
+            raise ValueError(f"ellipsoid must have a finite equatorial radius Re > 0, got Re = {a!r}")
+        if not (-math.inf < f < 1.0):
+            raise ValueError(f"ellipsoid must have a finite flattening f < 1, got f = {f!r}")
     return la, lo, h, a, f
 
 
@@ -167,7 +173,8 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
     deg : bool, optional
         Angles in and out in degrees (default) or radians.
     ellipsoid : Ellipsoid, optional
-        The station's ellipsoid; WGS 84 by default.
+        The station's ellipsoid; WGS 84 by default. One whose ``Re`` is not a finite positive
+        length, or whose ``f`` is not finite and below 1, raises ValueError.
 
     Returns
     -------
@@ -261,7 +268,8 @@ def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: An
     deg : bool, optional
         Angles in and out in degrees (default) or radians.
     ellipsoid : Ellipsoid, optional
-        The station's ellipsoid; WGS 84 by default.
+        The station's ellipsoid; WGS 84 by default. One whose ``Re`` is not a finite positive
+        length, or whose ``f`` is not finite and below 1, raises ValueError.
 
     Returns
     -------

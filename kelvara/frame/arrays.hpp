@@ -36,6 +36,21 @@ inline Ref as_array(PyObject* o, int type, int mindim, int maxdim, int flags = 0
                                       nullptr));
 }
 
+/// `o` as a C-contiguous float64 array like as_array with any cast, but only from numbers: an
+/// array (or a sequence NumPy reads as one) of booleans, integers, floats or Python objects
+/// that float() converts. Dates, durations, complex numbers, text and records raise TypeError
+/// naming `name` (a cast would read datetime64 counts as metres, or drop imaginary parts).
+inline Ref as_real_array(PyObject* o, const char* name, int mindim, int maxdim) {
+    Ref found = Ref::steal(PyArray_FromAny(o, nullptr, mindim, maxdim, 0, nullptr));
+    PyArray_Descr* d = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(found.get()));
+    const char kind = d->kind;
+    if (kind != 'b' && kind != 'i' && kind != 'u' && kind != 'f' && kind != 'O') {
+        Ref text = Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(d)));
+        raise(PyExc_TypeError, "%s must hold real numbers, not %U", name, text.get());
+    }
+    return as_array(found.get(), NPY_DOUBLE, mindim, maxdim, NPY_ARRAY_FORCECAST);
+}
+
 /// The array a Ref holds (one made above, or any ndarray), for NumPy's C macros.
 inline PyArrayObject* array_of(const Ref& a) noexcept { return reinterpret_cast<PyArrayObject*>(a.get()); }
 

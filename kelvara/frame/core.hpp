@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace frame {
@@ -85,6 +86,23 @@ inline Ref getattr_optional(PyObject* o, const char* name) {
 inline Ref import(const char* name) { return Ref::steal(PyImport_ImportModule(name)); }
 inline Ref str(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
 inline Ref as_float(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
+
+/// The UTF-8 text of the str `o` for C code that reads it as a C string. A str that cannot be
+/// encoded (a lone surrogate) raises UnicodeEncodeError; one holding a NUL, which C would read
+/// as its end, raises ValueError naming `what`.
+inline const char* c_text(PyObject* o, const char* what) {
+    Py_ssize_t n = 0;
+    const char* s = check(PyUnicode_AsUTF8AndSize(o, &n));
+    if (std::strlen(s) != std::size_t(n)) raise(PyExc_ValueError, "%s must not contain a NUL character: %R", what, o);
+    return s;
+}
+
+/// The bytes of a file name given as a str, in the file-system encoding (as os.fsencode makes
+/// them, so a name os.listdir() decoded with surrogate escapes gives back its bytes).
+inline std::string fs_name(PyObject* o) {
+    Ref b = Ref::steal(PyUnicode_EncodeFSDefault(o));
+    return std::string(PyBytes_AS_STRING(b.get()), std::size_t(PyBytes_GET_SIZE(b.get())));
+}
 
 /// Call `fn(args...)` with positional arguments only.
 template <class... A>

@@ -13,6 +13,8 @@
 #include "frames_kernels.hpp"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,8 +59,7 @@ Frame parse_frame(PyObject* name, const char* arg) {
     for (int k = 0; k < 3; ++k)  // the usual spelling, without making a lower-case copy
         if (PyUnicode_CompareWithASCIIString(name, known[k]) == 0) return Frame(k);
     Ref lower = frame::call(frame::getattr(name, name_lower).get());
-    const char* s = PyUnicode_AsUTF8(lower.get());
-    if (!s) throw frame::PyErrorSet{};
+    const char* s = frame::c_text(lower.get(), arg);
     if (!std::strcmp(s, "gcrf")) return Frame::gcrf;
     if (!std::strcmp(s, "itrf")) return Frame::itrf;
     if (!std::strcmp(s, "teme")) return Frame::teme;
@@ -69,8 +70,8 @@ Frame parse_frame(PyObject* name, const char* arg) {
 // Arrays in.
 
 /// `obj` as a C-contiguous float64 array of `mindim` to `maxdim` dimensions (0: any).
-Ref as_doubles(PyObject* obj, int mindim, int maxdim) {
-    return frame::as_array(obj, NPY_DOUBLE, mindim, maxdim, NPY_ARRAY_FORCECAST);
+Ref as_doubles(PyObject* obj, const char* name, int mindim, int maxdim) {
+    return frame::as_real_array(obj, name, mindim, maxdim);
 }
 
 using frame::array_of;
@@ -97,7 +98,7 @@ std::string shape_text(PyArrayObject* a) {
 
 Vectors vectors(PyObject* obj, const char* name) {
     Vectors v;
-    v.array = as_doubles(obj, 0, 0);
+    v.array = as_doubles(obj, name, 0, 0);
     PyArrayObject* a = array_of(v.array);
     const int nd = PyArray_NDIM(a);
     if (!((nd == 1 || nd == 2) && PyArray_DIM(a, nd - 1) == 3))
@@ -124,7 +125,7 @@ Values values(PyObject* obj, const char* name) {
         v.number = frame::to_double(obj);
         return v;
     }
-    v.array = as_doubles(obj, 0, 0);
+    v.array = as_doubles(obj, name, 0, 0);
     PyArrayObject* a = array_of(v.array);
     if (PyArray_NDIM(a) > 1)
         frame::raise(PyExc_ValueError, "%s must be a number or a 1-D array, got shape %s", name, shape_text(a).c_str());
@@ -164,7 +165,7 @@ Ref as_time(PyObject* t) {
 Ref jd12(PyObject* time, PyObject* scale) {
     Ref on = frame::getattr(time, scale);
     Ref jd = frame::getattr(on.get(), name_jd12);
-    Ref a = as_doubles(jd.get(), 2, 2);
+    Ref a = as_doubles(jd.get(), "Time.jd12", 2, 2);
     if (PyArray_DIM(array_of(a), 1) != 2) frame::raise(PyExc_ValueError, "Time.jd12 must have two columns");
     return a;
 }
@@ -509,6 +510,7 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
     Path path = make_path(body_frame, Frame::itrf, ep, false);
     double *pa = data_of(az), *pe = data_of(el), *pr = data_of(rg);
     const double angle = opt.deg ? deg_to_rad : 1.0;
+    const double max_lat = opt.deg ? 90.0 : M_PI / 2;
     const Py_ssize_t ne = ep.size();
     run_rows(k, [&](Py_ssize_t b, Py_ssize_t e) {
         kf::Orientation os, od;
@@ -529,6 +531,10 @@ Ref sky(Target target, const Vectors* r, Frame src, PyObject* t_obj, PyObject* l
             }
             const double phi = lat[i] * angle, lam = lon[i] * angle;
             double rs[3], rb[3], d[3], out[3];
+            if (!(std::fabs(lat[i]) <= max_lat)) {  // no station lies beyond a pole
+                pa[i] = pe[i] = pr[i] = NAN;
+                continue;
+            }
             kf::geodetic_to_itrf(phi, lam, alt[i], rs);
             if (target == Target::sun) {
                 kf::topocentric(sun, rs, d);
@@ -565,6 +571,13 @@ SkyOptions sky_options(PyObject* deg, PyObject* refraction, PyObject* pressure, 
     o.refract = truth(refraction, false);
     if (pressure) o.pressure = frame::to_double(pressure);
     if (temperature) o.temperature = frame::to_double(temperature);
+    // The refraction scale is pressure / (273 + temperature): no atmosphere has a negative
+    // pressure, and at the formula's absolute zero the scale has no meaning.
+    if (!(o.pressure >= 0.0 && o.pressure <= DBL_MAX))
+        frame::raise(PyExc_ValueError, "pressure must be a finite number of hPa >= 0, got %R", pressure);
+    if (!(o.temperature > -273.0 && o.temperature <= DBL_MAX))
+        frame::raise(PyExc_ValueError, "temperature must be finite and above absolute zero (-273 C), got %R",
+                     temperature);
     return o;
 }
 

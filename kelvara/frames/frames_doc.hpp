@@ -24,7 +24,8 @@ Turn positions (and velocities) from one frame to another at the epochs of ``t``
 Parameters
 ----------
 r : array_like, shape (3,) or (N, 3)
-    Positions in ``src``, metres.
+    Positions in ``src``, metres: real numbers (datetime64, timedelta64, complex or text
+    arrays raise TypeError).
 t : Time or anything Time accepts
     One epoch, or N epochs broadcast against the rows of ``r``.
 src, dst : {"gcrf", "itrf", "teme"}
@@ -47,7 +48,10 @@ ndarray or (ndarray, ndarray)
 Raises
 ------
 ValueError
-    Unknown frame names (the message lists the known ones) or shapes that do not broadcast.
+    Unknown frame names (the message lists the known ones; a name holding a NUL character is
+    one) or shapes that do not broadcast.
+TypeError
+    Positions or velocities that are not real numbers.
 
 Examples
 --------
@@ -97,7 +101,8 @@ Examples
 #define KELVARA_SKY_PARAMETERS                                                                       \
     "lat, lon : array_like\n"                                                                        \
     "    Geodetic latitude and longitude of the station (WGS 84), degrees (radians with\n"           \
-    "    ``deg=False``); numbers or arrays broadcast against the epochs.\n"                          \
+    "    ``deg=False``); numbers or arrays broadcast against the epochs. A latitude beyond\n"      \
+    "    +-90 degrees gives NaN in its own element.\n"                                              \
     "alt : array_like, optional\n"                                                                   \
     "    Height above the ellipsoid, metres (0 by default).\n"                                       \
     "deg : bool, optional\n"                                                                         \
@@ -106,7 +111,9 @@ Examples
     "    Add atmospheric refraction to the elevation (Saemundsson's formula, zero below -1\n"        \
     "    degree). Off by default.\n"                                                                 \
     "pressure, temperature : float, optional\n"                                                      \
-    "    Scale the refraction: hPa (1010 by default) and degrees Celsius (10 by default).\n"         \
+    "    Scale the refraction: hPa (1010 by default) and degrees Celsius (10 by default). A\n"     \
+    "    pressure below 0 or a temperature at or below the formula's absolute zero (-273 C),\n"    \
+    "    or either not finite, raises ValueError.\n"                                                \
     "eop : (dut1, xp, yp), optional\n"                                                               \
     "    UT1-UTC in seconds and polar motion in radians, in place of the loaded data.\n"             \
     "\n"                                                                                             \

@@ -8,7 +8,9 @@ default (``deg=False`` for radians), lengths in metres and azimuths in [0, 360).
 Arguments are Python numbers, lists or arrays of any real dtype (computed in float64), and
 broadcast against one another, the observer's included. ``out=`` takes a tuple of three arrays
 to write into. xarray DataArrays come back as DataArrays and Dask arrays stay lazy. A NaN or
-infinite element gives NaN in its own point only. The loops run on kelvara's thread pool
+infinite element, or a latitude (``lat`` or the observer's ``lat0``) beyond +-90 degrees (+-pi/2
+with ``deg=False``), gives NaN in its own point only: no point lies there, and a latitude is not
+wrapped over the pole. The loops run on kelvara's thread pool
 (``kelvara._threads.set_num_threads``) without the interpreter lock.
 """
 

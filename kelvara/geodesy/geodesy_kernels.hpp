@@ -7,7 +7,8 @@
 //
 // Each kernel takes its inputs by value and writes its outputs through references; `deg` != 0
 // means angles in and out are degrees, and the ellipsoid is given by its equatorial radius `a`
-// (metres) and flattening `f`. A NaN or infinite input gives NaN in every output of that point.
+// (metres) and flattening `f`. A NaN or infinite input, or a latitude (the point's or the
+// observer's) beyond a pole, gives NaN in every output of that point.
 #pragma once
 
 #include <bit>
@@ -57,6 +58,12 @@ KELVARA_GEO_INLINE double unit_in(double deg) noexcept { return deg != 0 ? deg_t
 /// True when x, y and z are all finite (false for NaN and infinities).
 KELVARA_GEO_INLINE bool finite3(double x, double y, double z) noexcept {
     return std::fabs(x) + std::fabs(y) + std::fabs(z) <= DBL_MAX;
+}
+
+/// True when a latitude lies within the poles: |lat| <= 90 degrees, or pi/2 in radians (as
+/// the double nearest it, which np.deg2rad(90) also gives). Beyond them gives NaN.
+KELVARA_GEO_INLINE bool lat_ok(double lat, double deg) noexcept {
+    return std::fabs(lat) <= (deg != 0 ? 90.0 : pi / 2);
 }
 
 /// 1 when `ok`, else NaN: a factor rather than a select, so that the compiler cannot move a
@@ -404,10 +411,11 @@ KELVARA_GEO_INLINE void geodetic2ecef(double lat, double lon, double h, double a
                           double& z) noexcept {
     const Trig t = trig_unit<Fma>(lat, lon, deg);
     to_ecef<Fma>(t, h, a, f, x, y, z);
-    nan_unless(finite3(lat, lon, h), x, y, z);
+    nan_unless(finite3(lat, lon, h) & lat_ok(lat, deg), x, y, z);
 }
 
-/// Trig of the observer and its ECEF position; `ok` is false when it is not finite.
+/// Trig of the observer and its ECEF position; `ok` is false when it is not finite or its
+/// latitude lies beyond a pole.
 struct Observer {
     Trig t;
     double x, y, z;
@@ -418,7 +426,7 @@ KELVARA_GEO_INLINE Observer observer(double lat0, double lon0, double h0, double
     Observer o;
     o.t = trig(lat0 * k, lon0 * k);
     to_ecef(o.t, h0, a, f, o.x, o.y, o.z);
-    o.ok = finite3(lat0, lon0, h0);
+    o.ok = finite3(lat0, lon0, h0) & (std::fabs(lat0) <= (k == 1.0 ? pi / 2 : 90.0));
     return o;
 }
 
@@ -448,7 +456,7 @@ KELVARA_GEO_INLINE void geodetic2enu(double lat, double lon, double h, double la
     double x, y, z;
     to_ecef(trig(lat * k, lon * k), h, a, f, x, y, z);
     ecef_to_enu(o.t, x - o.x, y - o.y, z - o.z, e, n, u);
-    nan_unless(o.ok & finite3(lat, lon, h), e, n, u);
+    nan_unless(o.ok & finite3(lat, lon, h) & lat_ok(lat, deg), e, n, u);
 }
 
 template <bool Fma = false>

@@ -311,11 +311,12 @@ PyObject* simd_level(PyObject*, PyObject*) noexcept { return PyUnicode_FromStrin
 /// _set_simd_level(name): use a vector level the CPU has (for tests and benchmarks); returns
 /// the previous level's name.
 PyObject* set_simd_level(PyObject*, PyObject* arg) noexcept {
-    const char* name = PyUnicode_Check(arg) ? PyUnicode_AsUTF8(arg) : nullptr;
-    if (!name) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "_set_simd_level: name must be a str");
+    if (!PyUnicode_Check(arg)) {
+        PyErr_SetString(PyExc_TypeError, "_set_simd_level: name must be a str");
         return nullptr;
     }
+    const char* name = frame::translate<const char*>(nullptr, [&] { return frame::c_text(arg, "name"); });
+    if (!name) return nullptr;
     for (int l = 0; l < nlevels; ++l) {
         if (std::strcmp(name, level_names[l]) != 0) continue;
         if (l < best_level) {

@@ -8,6 +8,7 @@
 #include <erfa.h>
 #include <erfam.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kelvara::iers {
@@ -274,6 +276,14 @@ inline int month_from_name(std::string_view s) noexcept {
     return 0;
 }
 
+/// Whether an expiry date can be represented where it is reported (datetime.date, years 1 to
+/// 9999) and is not before UTC had whole-second steps: years 1972 to 9999.
+inline bool expiry_in_range(double mjd) noexcept {
+    int y, m, d;
+    double f;
+    return eraJd2cal(2400000.5, mjd, &y, &m, &d, &f) == 0 && y >= 1972 && y <= 9999;
+}
+
 inline bool mjd_of(long long y, long long m, long long d, double& mjd) noexcept {
     double djm0;
     if (y < -4000 || y > 100000 || m < 1 || m > 12 || d < 1 || d > 31) return false;
@@ -308,6 +318,8 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
             long long ntp;
             if (!detail::integer(s.substr(2), ntp) || ntp < 0) return fail(no, line, "cannot read the expiry");
             out.expiry_mjd = 15020.0 + double(ntp / 86400);
+            if (!detail::expiry_in_range(out.expiry_mjd))
+                return fail(no, line, "the expiry date is outside the years 1972 to 9999");
             have_expiry = true;
             return true;
         }
@@ -320,6 +332,8 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
             if (f.size() < 3 || !detail::integer(f[0], d) || !m || !detail::integer(f[2], y) ||
                 !detail::mjd_of(y, m, d, out.expiry_mjd))
                 return fail(no, line, "cannot read the expiry date");
+            if (!detail::expiry_in_range(out.expiry_mjd))
+                return fail(no, line, "the expiry date is outside the years 1972 to 9999");
             have_expiry = true;
             return true;
         }
@@ -349,6 +363,15 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
         }
         if (!read.empty() && 12 * step.year + step.month <= 12 * read.back().year + read.back().month)
             return fail(no, line, "the steps are not in date order");
+        // From 1972 on TAI-UTC is a whole number of seconds, 10 s on 1972-01-01 and growing by
+        // leap seconds; UTC allows a negative leap second (none was ever needed), so it may fall
+        // by one second at a step, never by more. 1000 s is centuries of leap seconds away.
+        if (step.year >= 1972) {
+            if (!(step.offset >= 10.0 && step.offset <= 1000.0) || step.offset != std::floor(step.offset))
+                return fail(no, line, "TAI-UTC must be a whole number of seconds from 10 to 1000");
+            if (!read.empty() && read.back().year >= 1972 && step.offset < read.back().offset - 1.0)
+                return fail(no, line, "TAI-UTC falls by more than one second at a step");
+        }
         read.push_back(step);
         return true;
     });
@@ -365,32 +388,89 @@ inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
     return err;
 }
 
+namespace detail {
+/// The fixed columns of a finals2000A row (1-based, inclusive). Its numbers are right-aligned,
+/// so a row ends at the last column of a field, also when trailing blanks were stripped; one
+/// that ends inside a field was cut there.
+inline constexpr int finals_fields[][2] = {
+    {1, 2},     {3, 4},     {5, 6},     {8, 15},    {17, 17},   {19, 27},   {28, 36},   {38, 46},
+    {47, 55},   {58, 58},   {59, 68},   {69, 78},   {80, 86},   {87, 93},   {96, 96},   {98, 106},
+    {107, 115}, {117, 125}, {126, 134}, {135, 144}, {145, 154}, {155, 165}, {166, 175}, {176, 185},
+};
+
+/// The fixed columns of an IERS EOP 20 C04 row: year, month, day, hour, MJD, x, y, UT1-UTC,
+/// dX, dY, the rates of x and y, LOD, then the errors of the same.
+inline constexpr int c04_fields[][2] = {
+    {1, 4},     {5, 8},     {9, 12},    {13, 16},   {17, 26},   {27, 38},   {39, 50},   {51, 62},
+    {63, 74},   {75, 86},   {87, 98},   {99, 110},  {111, 122}, {123, 134}, {135, 146}, {147, 158},
+    {159, 170}, {171, 182}, {183, 194}, {195, 206}, {207, 218},
+};
+
+/// The field of `fields` a row of `length` columns ends inside, or null.
+template <std::size_t N>
+inline const int* cut_field(const int (&fields)[N][2], std::size_t length) noexcept {
+    for (const auto& f : fields)
+        if (length >= std::size_t(f[0]) && length < std::size_t(f[1])) return f;
+    return nullptr;
+}
+
+/// A line without its trailing blanks and carriage return.
+inline std::string_view without_trailing_blanks(std::string_view line) noexcept {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.remove_suffix(1);
+    return line;
+}
+
+/// 1-based, inclusive byte columns of a line; a short line reads as blank there.
+inline std::string_view column(std::string_view line, std::size_t first, std::size_t last) noexcept {
+    if (line.size() < first) return {};
+    return line.substr(first - 1, std::min(last, line.size()) - first + 1);
+}
+
+/// Bounds no IERS series comes near: UTC keeps |UT1-UTC| below 0.9 s, and the pole has stayed
+/// within 0.6" of its origin since 1900. A value beyond them is a corrupt file.
+inline constexpr double max_ut1_utc = 1.0;  // s
+inline constexpr double max_pole = 2.0;     // arcsec
+
+/// What is wrong with one day's values, or null.
+inline const char* implausible_eop(double ut1_utc, double x, double y) noexcept {
+    if (!(std::fabs(ut1_utc) <= max_ut1_utc)) return "UT1-UTC is beyond +-1 s";
+    if (!(std::fabs(x) < max_pole) || !(std::fabs(y) < max_pole)) return "polar motion is beyond +-2 arcsec";
+    return nullptr;
+}
+}  // namespace detail
+
 /// Read IERS finals2000A (.all, .data, .daily): fixed columns, Bulletin B values where given,
-/// else Bulletin A; rows end where UT1-UTC does.
+/// else Bulletin A; rows end where UT1-UTC does. A row cut inside a field, or a dated row with
+/// values but no UT1-UTC, is refused, and so are values beyond the bounds above.
 inline ReadError read_finals(std::string_view text, EopTable& out) {
     ReadError err;
     bool ended = false;
-    auto fail = [&](long no, std::string_view line, const char* what) {
+    std::string what;
+    auto fail = [&](long no, std::string_view line, const char* message) {
         err.line = no;
         err.text = std::string(detail::trim(line));
-        err.what = what;
+        err.what = message;
         return false;
     };
-    auto column = [](std::string_view line, std::size_t first, std::size_t last) -> std::string_view {
-        // 1-based, inclusive byte columns; short lines read as blank
-        if (line.size() < first) return {};
-        return line.substr(first - 1, std::min(last, line.size()) - first + 1);
-    };
+    using detail::column;
     out.measured = -1;
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
         if (detail::trim(line).empty()) return true;
+        const std::string_view kept = detail::without_trailing_blanks(line);
+        if (const int* f = detail::cut_field(detail::finals_fields, kept.size())) {
+            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
+            return fail(no, line, what.c_str());
+        }
         double mjd, ut1, x, y;
         if (!detail::number(column(line, 8, 15), mjd) || mjd != std::floor(mjd))
             return fail(no, line, "cannot read the MJD in columns 8-15");
         std::string_view ut1_b = detail::trim(column(line, 155, 165));
         std::string_view ut1_a = detail::trim(column(line, 59, 68));
         if (ut1_a.empty() && ut1_b.empty()) {
-            ended = true;  // the rows past the predictions carry dates only
+            // The rows past the predictions carry dates only; a row with values but without
+            // UT1-UTC was cut short.
+            if (kept.size() > 15) return fail(no, line, "the row ends before UT1-UTC in columns 59-68");
+            ended = true;
             return true;
         }
         if (ended) return fail(no, line, "a row with UT1-UTC after rows without");
@@ -401,6 +481,22 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
         if (!detail::number(pb ? column(line, 135, 144) : column(line, 19, 27), x) ||
             !detail::number(pb ? column(line, 145, 154) : column(line, 38, 46), y))
             return fail(no, line, "cannot read the polar motion");
+        if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
+        // The bulletin not taken is checked too: a value beyond the bounds there is as sure a
+        // sign of a corrupt file.
+        for (auto [first, last] : {std::pair{59, 68}, std::pair{19, 27}, std::pair{38, 46}, std::pair{155, 165},
+                                   std::pair{135, 144}, std::pair{145, 154}}) {
+            std::string_view field = detail::trim(column(line, std::size_t(first), std::size_t(last)));
+            double v;
+            if (field.empty()) continue;
+            if (!detail::number(field, v)) {
+                what = "cannot read columns " + std::to_string(first) + "-" + std::to_string(last);
+                return fail(no, line, what.c_str());
+            }
+            const bool is_ut1 = first == 59 || first == 155;
+            if (const char* bad = detail::implausible_eop(is_ut1 ? v : 0.0, is_ut1 ? 0.0 : v, 0.0))
+                return fail(no, line, bad);
+        }
         if (out.ut1_utc.empty()) out.mjd0 = mjd;
         else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
             return fail(no, line, "the rows are not consecutive days");
@@ -414,6 +510,79 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
     if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
     if (out.measured < 0) out.measured = out.size();
     return err;
+}
+
+/// Read the IERS EOP 20 C04 series (eopc04.1962-now: '#' header lines, then one row a day at
+/// 0h UTC in fixed columns). Every row is a final value. Rows cut inside a field or before
+/// UT1-UTC, and values beyond the bounds of read_finals, are refused.
+inline ReadError read_c04(std::string_view text, EopTable& out) {
+    ReadError err;
+    std::string what;
+    auto fail = [&](long no, std::string_view line, const char* message) {
+        err.line = no;
+        err.text = std::string(detail::trim(line));
+        err.what = message;
+        return false;
+    };
+    using detail::column;
+    detail::each_line(text, [&](long no, std::string_view line) -> bool {
+        const std::string_view s = detail::trim(line);
+        if (s.empty() || s.front() == '#') return true;
+        const std::string_view kept = detail::without_trailing_blanks(line);
+        if (const int* f = detail::cut_field(detail::c04_fields, kept.size())) {
+            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
+            return fail(no, line, what.c_str());
+        }
+        if (kept.size() < 62) return fail(no, line, "the row ends before UT1-UTC in columns 51-62");
+        double mjd, hour, x, y, ut1;
+        if (!detail::number(column(line, 17, 26), mjd) || mjd != std::floor(mjd))
+            return fail(no, line, "cannot read the MJD in columns 17-26");
+        if (!detail::number(column(line, 13, 16), hour) || hour != 0.0)
+            return fail(no, line, "expected a row at 0h UTC in columns 13-16");
+        if (!detail::number(column(line, 27, 38), x) || !detail::number(column(line, 39, 50), y))
+            return fail(no, line, "cannot read the polar motion in columns 27-50");
+        if (!detail::number(column(line, 51, 62), ut1)) return fail(no, line, "cannot read UT1-UTC in columns 51-62");
+        if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
+        if (out.ut1_utc.empty()) out.mjd0 = mjd;
+        else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
+            return fail(no, line, "the rows are not consecutive days");
+        out.ut1_utc.push_back(ut1);
+        out.xp.push_back(x * ERFA_DAS2R);
+        out.yp.push_back(y * ERFA_DAS2R);
+        return true;
+    });
+    if (err.failed()) return err;
+    if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
+    out.measured = out.size();
+    return err;
+}
+
+/// Read either format: a file whose first line that is not blank starts with '#' is C04, any
+/// other finals2000A.
+inline ReadError read_eop(std::string_view text, EopTable& out) {
+    std::string_view first;
+    detail::each_line(text, [&](long, std::string_view line) {
+        first = detail::trim(line);
+        return first.empty();
+    });
+    return !first.empty() && first.front() == '#' ? read_c04(text, out) : read_finals(text, out);
+}
+
+/// Continue `a` with the rows of `b` from the day after a's last on: `b` must begin on or
+/// before that day. Rows of `b` after its first prediction stay predictions. Returns false
+/// (changing nothing) when `b` begins later.
+inline bool continue_with(EopTable& a, const EopTable& b) {
+    const double next = a.mjd0 + double(a.size());
+    if (b.mjd0 > next) return false;
+    const std::ptrdiff_t from = std::ptrdiff_t(next - b.mjd0);
+    if (from >= b.size()) return true;  // nothing past a's end
+    if (a.measured == a.size()) a.measured += std::max<std::ptrdiff_t>(0, b.measured - from);
+    for (std::ptrdiff_t i = from; i < b.size(); ++i) {
+        a.ut1_utc.push_back(b.ut1_utc[std::size_t(i)]);
+        a.xp.push_back(b.xp[std::size_t(i)]);
+        a.yp.push_back(b.yp[std::size_t(i)]);
+    }
+    return true;
 }
 
 }  // namespace kelvara::iers

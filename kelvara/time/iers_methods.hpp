@@ -29,6 +29,11 @@ inline std::string_view bytes_of(PyObject* o) {
     frame::raise(PyExc_ValueError, "%U: %s", name, e.what.c_str());
 }
 
+/// A table's source as the str it was loaded from (file names are kept as file-system bytes).
+inline Ref source_name(const std::string& s) {
+    return Ref::steal(PyUnicode_DecodeFSDefaultAndSize(s.data(), Py_ssize_t(s.size())));
+}
+
 inline Ref date_tuple(double mjd) {
     int y, m, d;
     double f;
@@ -44,7 +49,7 @@ inline Ref set_leap_seconds(PyObject*, PyObject* data, PyObject* name, PyObject*
     iers::LeapTable t;
     iers::ReadError e = iers::read_leap_seconds(bytes_of(data), t);
     if (e.failed()) raise_read_error(name, e);
-    t.source = PyUnicode_AsUTF8(name);
+    t.source = frame::fs_name(name);
     if (if_later) {
         const tt::Leap& cur = tt::leap_in_force;
         if (cur && cur->expiry_mjd >= t.expiry_mjd) return Ref::borrow(Py_False);
@@ -67,21 +72,43 @@ inline PyObject* leap_seconds(PyObject*, PyObject*) noexcept {
             iers::dat(*t, s.year, s.month, 1, 0.0, v);
             PyList_SET_ITEM(steps.get(), Py_ssize_t(i), frame::check(Py_BuildValue("(iid)", s.year, s.month, v)));
         }
-        return Ref::steal(Py_BuildValue("(NNs)", steps.release(), date_tuple(t->expiry_mjd).release(), t->source.c_str()));
+        Ref expiry = date_tuple(t->expiry_mjd), source = source_name(t->source);
+        return Ref::steal(Py_BuildValue("(OOO)", steps.get(), expiry.get(), source.get()));
     });
 }
 
-/// _set_eop(data, name, linear): read IERS finals2000A data and put it in force.
-inline Ref set_eop(PyObject*, PyObject* data, PyObject* name, PyObject* linear) {
-    if (!PyUnicode_Check(name)) frame::raise(PyExc_TypeError, "name must be a str");
+/// _set_eop(files, linear): read IERS Earth orientation data (finals2000A or C04) from a
+/// sequence of (bytes, name) pairs, each later file continuing the table from the day after
+/// the earlier ones end, and put it in force.
+inline Ref set_eop(PyObject*, PyObject* files, PyObject* linear) {
+    Ref seq = Ref::steal(PySequence_Fast(files, "files must be a sequence of (data, name) pairs"));
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    if (n < 1) frame::raise(PyExc_ValueError, "no Earth orientation file given");
     iers::EopTable e;
-    iers::ReadError err = iers::read_finals(bytes_of(data), e);
-    if (err.failed()) raise_read_error(name, err);
+    std::string source;
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        PyObject* pair = PySequence_Fast_GET_ITEM(seq.get(), k);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 1)))
+            frame::raise(PyExc_TypeError, "files must be a sequence of (bytes, str) pairs");
+        PyObject* data = PyTuple_GET_ITEM(pair, 0);
+        PyObject* name = PyTuple_GET_ITEM(pair, 1);
+        iers::EopTable one;
+        iers::ReadError err = iers::read_eop(bytes_of(data), one);
+        if (err.failed()) raise_read_error(name, err);
+        if (k == 0) {
+            e = std::move(one);
+        } else if (!iers::continue_with(e, one)) {
+            const std::string end = tt::date_of_mjd(e.mjd0 + double(e.size() - 1));
+            frame::raise(PyExc_ValueError, "%U: its data begin after %s, where the files before it end", name,
+                         end.c_str());
+        }
+        source += (k ? " + " : "") + frame::fs_name(name);
+    }
     e.linear = frame::check_status(PyObject_IsTrue(linear));
-    e.source = PyUnicode_AsUTF8(name);
+    e.source = std::move(source);
     tt::Leap leap = tt::leap();
     if (std::ptrdiff_t row = e.rebase(*leap))
-        frame::raise(PyExc_ValueError, "%U: no TAI-UTC for row %zd", name, Py_ssize_t(row));
+        frame::raise(PyExc_ValueError, "no TAI-UTC for day %zd of the Earth orientation data", Py_ssize_t(row));
     tt::eop_in_force = tt::Eop::make(std::move(e));
     return Ref::borrow(Py_None);
 }
@@ -92,9 +119,9 @@ inline PyObject* eop_info(PyObject*, PyObject*) noexcept {
     return frame::guarded(site, [&]() -> Ref {
         tt::Leap leap = tt::leap();
         tt::Eop e = tt::eop(*leap);
-        return Ref::steal(Py_BuildValue("(NNNss)", date_tuple(e->mjd0).release(),
-                                        date_tuple(e->mjd0 + double(e->measured - 1)).release(),
-                                        date_tuple(e->mjd0 + double(e->size() - 1)).release(), e->source.c_str(),
+        Ref first = date_tuple(e->mjd0), measured = date_tuple(e->mjd0 + double(e->measured - 1));
+        Ref last = date_tuple(e->mjd0 + double(e->size() - 1)), source = source_name(e->source);
+        return Ref::steal(Py_BuildValue("(OOOOs)", first.get(), measured.get(), last.get(), source.get(),
                                         e->linear ? "linear" : "lagrange"));
     });
 }

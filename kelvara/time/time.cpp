@@ -518,8 +518,9 @@ PyMethodDef module_methods[] = {
         "_set_leap_seconds(data, name, if_later)\n--\n\nPut a leap-second table read from bytes in force."),
     {"_leap_seconds", kelvara::iersmethods::leap_seconds, METH_NOARGS,
      "_leap_seconds()\n--\n\nThe leap-second table in force: steps, expiry, source."},
-    frame::Method<"_set_eop", "data", "name", "linear">::def<kelvara::iersmethods::set_eop>(
-        "_set_eop(data, name, linear)\n--\n\nPut Earth orientation data read from bytes in force."),
+    frame::Method<"_set_eop", "files", "linear">::def<kelvara::iersmethods::set_eop>(
+        "_set_eop(files, linear)\n--\n\nPut Earth orientation data read from (bytes, name) pairs in force, each file "
+        "continuing the ones before it."),
     {"_eop_info", kelvara::iersmethods::eop_info, METH_NOARGS,
      "_eop_info()\n--\n\nThe Earth orientation data in force: range, source, interpolation."},
     frame::Method<"_reconstruct", "cls", "jd12", "scale", "isscalar">::def<reconstruct>(

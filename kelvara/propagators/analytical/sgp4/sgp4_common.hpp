@@ -49,8 +49,7 @@ inline int choice(PyObject* value, const char* const (&choices)[N], const char* 
     if (!value) return fallback;
     if (!PyUnicode_Check(value))
         frame::raise(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", fname, arg, Py_TYPE(value)->tp_name);
-    const char* s = PyUnicode_AsUTF8(value);
-    if (!s) throw frame::PyErrorSet{};
+    const char* s = frame::c_text(value, arg);
     // Case does not matter ("WGS84" as the peers spell it, "wgs84" as we report it).
     for (std::size_t i = 0; i < N; ++i)
         if (strcasecmp(s, choices[i]) == 0) return int(i);
