@@ -405,3 +405,95 @@ class TestClientInterface:
                 assert n / 60 == e.mean_motion_brouwer
         with pytest.raises(TypeError):
             sgp4_client.state(TLE(*ISS), 0.0)
+
+
+# Days that end in a leap second (23:59:60): each is 86401 s long on the UTC scale.
+LEAP_DAYS = [(1972, 6, 30), (1998, 12, 31), (2005, 12, 31), (2012, 6, 30), (2015, 6, 30), (2016, 12, 31)]
+# Times on and around such a day, as (day offset, hour, minute, second): before, inside and after
+# the leap second. The second 60 is the leap second itself, which the element sets' count of
+# 86400-second days (as datetime64 and the sgp4 package count) reads as the next day's first.
+AROUND = [(-1, 22, 30, 0.0), (0, 0, 0, 0.0), (0, 12, 0, 0.0), (0, 22, 30, 0.0), (0, 23, 59, 59.5),
+          (0, 23, 59, 60.5), (1, 0, 0, 0.5), (1, 0, 0, 1.0), (1, 12, 0, 0.0)]
+
+
+class TestLeapSecondDays:
+    """Every road from a Time to minutes since an epoch, on days that end in a leap second, against
+    the sgp4 package's own arithmetic (jday: days of 86400 s) within 1 mm."""
+
+    @staticmethod
+    def element_sets(y, m, d):
+        """A LEO and a GEO element set with epochs at noon on the leap day and on the next day."""
+        doy = (np.datetime64(f"{y:04d}-{m:02d}-{d:02d}") - np.datetime64(f"{y}-01-01")).astype(int) + 1
+        out = []
+        for day in (doy + 0.5, doy + 1.5):
+            yr, dd = (y, day) if day < 366.5 + (y % 4 == 0) else (y + 1, day - 365 - (y % 4 == 0))
+            out.append(make_lines(25544, yr, dd, 51.64, 208.9, 0.0006, 69.9, 25.3, 15.4956, bstar=3e-4))
+            out.append(make_lines(41866, yr, dd, 0.03, 90.0, 0.0002, 180.0, 180.0, 1.0027))
+        return out
+
+    @staticmethod
+    def moments(y, m, d):
+        base = np.datetime64(f"{y:04d}-{m:02d}-{d:02d}")
+        iso, jd = [], []
+        for off, h, mi, s in AROUND:
+            day = base + np.timedelta64(off, "D")
+            yy, mm, dd = (int(x) for x in str(day).split("-"))
+            iso.append(f"{day}T{h:02d}:{mi:02d}:{s:09.6f}")
+            jd.append(sgp4_api.jday(yy, mm, dd, h, mi, s))
+        return iso, np.array(jd)
+
+    @pytest.mark.parametrize("day", LEAP_DAYS, ids=[f"{y}-{m:02d}-{d:02d}" for y, m, d in LEAP_DAYS])
+    def test_states_match_sgp4_within_1_mm(self, day):
+        iso, jd = self.moments(*day)
+        t = Time(iso)
+        for lines in self.element_sets(*day):
+            peer = sgp4_api.Satrec.twoline2rv(*lines)
+            e, r_ref, _ = peer.sgp4_array(jd[:, 0].copy(), jd[:, 1].copy())
+            assert (e == 0).all()
+            r_ref = r_ref * 1000.0
+            el = Elements(*lines)
+            # the epoch is noon on its day, and reads so
+            assert el.epoch.iso.endswith("T12:00:00.000000"), el.epoch.iso
+            roads = {"Elements.propagate": el.propagate(t)[0], "propagate": propagate([el], t)[0][0]}
+            sat = EarthSatellite(el)
+            sat.time = t
+            roads["EarthSatellite"] = sat.r_TEME
+            # minutes from the element set's own epoch (as a Time) give the same states
+            minutes = (jd[:, 0] - peer.jdsatepoch) * 1440.0 + (jd[:, 1] - peer.jdsatepochF) * 1440.0
+            roads["minutes"] = el.propagate(minutes=minutes)[0]
+            for road, r in roads.items():
+                off = np.linalg.norm(r - r_ref, axis=1)
+                assert off.max() < 1e-3, (road, lines[0][18:32], off)
+
+    @pytest.mark.parametrize("day", LEAP_DAYS, ids=[f"{y}-{m:02d}-{d:02d}" for y, m, d in LEAP_DAYS])
+    def test_epoch_from_a_time_on_the_leap_day(self, day):
+        y, m, d = day
+        doy = (np.datetime64(f"{y:04d}-{m:02d}-{d:02d}") - np.datetime64(f"{y}-01-01")).astype(int) + 1
+        for clock, frac in (("00:00:00", 0.0), ("12:00:00", 0.5), ("23:59:59.5", 86399.5 / 86400)):
+            t = Time(f"{y:04d}-{m:02d}-{d:02d}T{clock}")
+            el = Elements.from_elements(t, inclination=0.9, raan=1.0, eccentricity=0.001, argp=0.5,
+                                        mean_anomaly=0.2, mean_motion=15.5 * 2 * np.pi / 86400)
+            assert abs(el.epoch_days - (doy + frac)) < 1e-11, (clock, el.epoch_days)
+            assert abs(float(el.epoch - t)) < 1e-6, (clock, el.epoch.iso)
+            np.testing.assert_array_equal(el.propagate(t)[0], el.propagate(minutes=0.0)[0])
+
+
+class TestResonanceCheckpoints:
+    """The resonance integrator restarted from kept states (any order of times, many times) gives
+    the bits of a run from the epoch."""
+
+    @pytest.mark.parametrize("kind", ["GEO", "Molniya"])
+    def test_any_order_same_bits_as_one_at_a_time(self, kind):
+        lines = catalogue(kind, count=3)
+        rng = np.random.default_rng(5)
+        minutes = np.concatenate([rng.uniform(-3e7, 3e7, 3000), 720.0 * rng.integers(-40000, 40000, 200),
+                                  720.0 * rng.integers(-40000, 40000, 100) + rng.choice([-1e-9, 1e-9], 100)])
+        for l1, l2 in lines:
+            el = Elements(l1, l2)
+            alone = np.array([el.propagate(minutes=m)[0] for m in minutes[:400]])
+            shuffled = el.propagate(minutes=minutes)[0]
+            order = np.argsort(minutes)
+            ordered = np.empty_like(shuffled)
+            ordered[order] = el.propagate(minutes=minutes[order])[0]
+            np.testing.assert_array_equal(shuffled[:400], alone)
+            np.testing.assert_array_equal(shuffled, ordered)

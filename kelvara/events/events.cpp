@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -83,15 +84,26 @@ struct PassRecord {
     int status;  // 0 a pass, 1 above the threshold throughout, 2 never above it
 };
 
+/// One satellite's pass search, resumable: the model, its scan and where the scan stands.
 template <class Orbit, class Earth>
-void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const ev::Station& st, double threshold,
-               double T, const ev::OrbitBounds& bounds, double fraction, std::vector<PassRecord>& out) {
-    ev::PassModel<Orbit, Earth> model{orbit, earth, st, threshold, fraction};
-    model.set_bounds(bounds);
+struct PassSearch {
+    ev::PassModel<Orbit, Earth> model;
     ev::Scan scan;
-    ev::scan(model, T, false, scan);
+    ev::Cursor cursor;
+};
+
+/// Advance satellite `index`'s search until the deadline; once its scan is finished, turn it
+/// into records (true).
+template <class Orbit, class Earth>
+bool passes_step(Py_ssize_t index, PassSearch<Orbit, Earth>& search, double T, const frame::threads::Deadline& deadline,
+                 std::vector<PassRecord>& out) {
+    if (!ev::scan_steps(search.model, T, false, search.scan, search.cursor, [&] { return deadline.expired(); }))
+        return false;
+    const Orbit& orbit = search.model.orbit;
+    const Earth& earth = search.model.earth;
+    const ev::Station& st = search.model.station;
     std::vector<ev::Pass> passes;
-    const bool ever = ev::assemble(scan, passes);
+    const bool ever = ev::assemble(search.scan, passes);
     auto az_el = [&](double t, double* az, double* el) {
         const double nan = std::nan("");
         if (!(t == t)) {
@@ -112,7 +124,7 @@ void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const e
     if (!ever) {
         const double nan = std::nan("");
         out.push_back({index, nan, nan, nan, nan, nan, nan, nan, 2});
-        return;
+        return true;
     }
     for (const ev::Pass& p : passes) {
         PassRecord r{index, p.rise, p.culmination, p.set, 0, 0, 0, 0, 0};
@@ -122,6 +134,8 @@ void passes_of(Py_ssize_t index, const Orbit& orbit, const Earth& earth, const e
         r.status = (p.rise == p.rise || p.set == p.set) ? 0 : 1;
         out.push_back(r);
     }
+    std::vector<ev::Event>().swap(search.scan.events);
+    return true;
 }
 
 /// The records as a tuple of arrays: (sat, rise, culm, set, rise_az, culm_az, culm_el, set_az, status).
@@ -151,16 +165,30 @@ Ref records_tuple(const std::vector<PassRecord>& recs) {
                                    cols[4].get(), cols[5].get(), cols[6].get(), status.get()));
 }
 
-/// Spread one scan per satellite over the pool; `run(i, records)` fills satellite i's records.
-template <class Run>
-Ref scan_satellites(Py_ssize_t n, Run&& run) {
+/// Passes of n satellites over [0, T]: `make(i, orbit)` sets satellite i's orbit up and gives
+/// its bounds. Blocks of satellites are searched in rounds over the pool (see
+/// frame::threads::parallel_rounds), each satellite's scan going on from where the last round
+/// left it, so that Ctrl-C ends a long search within a fraction of a second.
+template <class Orbit, class Earth, class Make>
+Ref search_passes(Py_ssize_t n, const Earth& earth, const ev::Station& st, double threshold, double T, double fraction,
+                  Make&& make) {
     std::vector<std::vector<PassRecord>> per(static_cast<std::size_t>(n));
-    // Blocks of satellites without the lock, a look at pending signals between them, so that
-    // Ctrl-C ends a long search.
     const Py_ssize_t block = std::max<Py_ssize_t>(32, 8 * frame::threads::count());
-    frame::threads::parallel_blocks(n, block, 1, [&](Py_ssize_t b, Py_ssize_t e) {
-        for (Py_ssize_t i = b; i < e; ++i) run(i, per[std::size_t(i)]);
-    });
+    for (Py_ssize_t b = 0; b < n; b += block) {
+        const Py_ssize_t m = std::min(n - b, block);
+        // the models hold references to the orbits: both stay where they are for the block
+        std::vector<Orbit> orbits(static_cast<std::size_t>(m));
+        std::vector<PassSearch<Orbit, Earth>> searches;
+        searches.reserve(std::size_t(m));
+        for (Py_ssize_t k = 0; k < m; ++k) {
+            const ev::OrbitBounds bounds = make(b + k, orbits[std::size_t(k)]);
+            searches.push_back(PassSearch<Orbit, Earth>{ev::PassModel<Orbit, Earth>{orbits[std::size_t(k)], earth, st, threshold, fraction}, {}, {}});
+            searches.back().model.set_bounds(bounds);
+        }
+        frame::threads::parallel_rounds(m, [&](Py_ssize_t k, const frame::threads::Deadline& deadline) {
+            return passes_step(b + k, searches[std::size_t(k)], T, deadline, per[std::size_t(b + k)]);
+        });
+    }
     std::vector<PassRecord> all;
     for (auto& v : per) all.insert(all.end(), v.begin(), v.end());
     return records_tuple(all);
@@ -186,11 +214,10 @@ Ref passes_kepler(PyObject*, PyObject* orbits_o, PyObject* lat, PyObject* lon, P
     const double* d = data_of<const double>(flat);
     const Py_ssize_t n = size(flat) / 6;
     if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
-    return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+    return search_passes<ev::Kepler>(n, earth, st, threshold, T, fraction, [&](Py_ssize_t i, ev::Kepler& k) {
         const double* e = d + 6 * i;
-        const ev::Kepler k{e[0], e[1], e[2], e[3], e[4], e[5]};
-        const ev::OrbitBounds b = ev::orbit_bounds(std::sqrt(ev::mu_earth / (e[0] * e[0] * e[0])), e[1]);
-        passes_of(i, k, earth, st, threshold, T, b, fraction, out);
+        k = ev::Kepler{e[0], e[1], e[2], e[3], e[4], e[5]};
+        return ev::orbit_bounds(std::sqrt(ev::mu_earth / (e[0] * e[0] * e[0])), e[1]);
     });
 }
 
@@ -199,13 +226,19 @@ namespace sg = kelvara::sgp4;
 
 PyTypeObject* elements_type = nullptr;  // bound on first use, kept for the life of the process
 
-/// A propagated satellite over the window: minutes since its epoch from seconds of UTC.
+/// A propagated satellite over the window: minutes since its epoch from seconds of UTC (days of
+/// 86400 s, as the epoch counts them). A search steps forward in time, so the resonance
+/// integrator of a deep-space satellite goes on from its last node, and from the nearest of its
+/// checkpoints when the search looks back a little (or the window lies before the epoch),
+/// instead of restarting from the epoch at every sample.
 struct SgpOrbit {
-    const sg::Satrec& sat;
-    double minutes0;  // minutes from the epoch to t = 0
+    const sg::Satrec* sat = nullptr;
+    double minutes0 = 0.0;  // minutes from the epoch to t = 0
+    std::unique_ptr<sg::Integrator> resume;  // resonant satellites only
+    std::unique_ptr<sg::ResonanceTable> table;
 
     int state(double t, double r[3], double v[3]) const noexcept {
-        const int code = sg::propagate(sat, minutes0 + t / 60.0, r, v);
+        const int code = sg::propagate(*sat, minutes0 + t / 60.0, r, v, resume.get());
         return code == 6 ? 0 : code;
     }
 };
@@ -232,11 +265,16 @@ Ref passes(PyObject*, PyObject* seq_o, PyObject* lat, PyObject* lon, PyObject* a
     ax.parse(axis_o);
     if (!(T >= 0.0)) frame::raise(PyExc_ValueError, "T must be >= 0");
     const ev::TemeEarth earth{ax.axis};
-    return scan_satellites(n, [&](Py_ssize_t i, std::vector<PassRecord>& out) {
+    return search_passes<SgpOrbit>(n, earth, st, threshold, T, fraction, [&](Py_ssize_t i, SgpOrbit& orbit) {
         const sg::Satrec& s = sats[std::size_t(i)];
-        const SgpOrbit orbit{s, ((ax.axis.day0 - s.jd_epoch1) - s.jd_epoch2) * 1440.0 + ax.axis.sec0 / 60.0};
-        const ev::OrbitBounds b = ev::orbit_bounds(s.no_unkozai / 60.0, s.ecco);
-        passes_of(i, orbit, earth, st, threshold, T, b, fraction, out);
+        orbit.sat = &s;
+        orbit.minutes0 = ((ax.axis.day0 - s.jd_epoch1) - s.jd_epoch2) * 1440.0 + ax.axis.sec0 / 60.0;
+        if (s.deep && s.irez != 0) {
+            orbit.resume = std::make_unique<sg::Integrator>();
+            orbit.table = std::make_unique<sg::ResonanceTable>();
+            orbit.resume->table = orbit.table.get();
+        }
+        return ev::orbit_bounds(s.no_unkozai / 60.0, s.ecco);
     });
 }
 #endif
@@ -256,27 +294,31 @@ Ref rise_set(PyObject*, PyObject* body_o, PyObject* lat, PyObject* lon, PyObject
     ev::Scan scan;
     std::vector<double> az, el;
     double az0 = 0.0, el0 = 0.0;
+    ev::NodeTable cip, pos, cirs;
     {
         frame::Unlocked nogil;
         // TT dates of the window's ends, days from J2000, for the node tables
         const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
         const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
-        ev::NodeTable cip, pos, cirs;
         cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
         pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
         cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
-        const ev::BodyModel model{ax.axis, cirs, st, horizon, limb, 1.0 / 8.0};
-        // Stretches of 16 days scanned apart over the pool, their events joined in order.
-        const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
-        std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
-        const bool scanned = frame::threads::parallel_for_allocating(chunks, 1, [&](Py_ssize_t b, Py_ssize_t e) {
-            for (Py_ssize_t i = b; i < e; ++i) {
-                const double lo_t = T * double(i) / double(chunks);
-                const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
-                ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
-            }
-        });
-        if (!scanned) throw std::bad_alloc();  // the lock is taken back on the way out
+    }
+    frame::check_signals();
+    const ev::BodyModel model{ax.axis, cirs, st, horizon, limb, 1.0 / 8.0};
+    // Stretches of 16 days scanned apart over the pool, their events joined in order; blocks of
+    // stretches run without the lock, with a look at pending signals between them.
+    const Py_ssize_t chunks = std::max<Py_ssize_t>(1, Py_ssize_t(std::ceil(T / (16.0 * 86400.0))));
+    std::vector<ev::Scan> parts(static_cast<std::size_t>(chunks));
+    frame::threads::parallel_timed(chunks, 1, chunks, [&](Py_ssize_t b, Py_ssize_t e) {
+        for (Py_ssize_t i = b; i < e; ++i) {
+            const double lo_t = T * double(i) / double(chunks);
+            const double hi_t = i + 1 == chunks ? T : T * double(i + 1) / double(chunks);
+            ev::scan(model, hi_t, true, parts[std::size_t(i)], lo_t);
+        }
+    });
+    {
+        frame::Unlocked nogil;
         scan.up_at_start = parts.front().up_at_start;
         scan.up_at_end = parts.back().up_at_end;
         for (const ev::Scan& p : parts) scan.events.insert(scan.events.end(), p.events.begin(), p.events.end());

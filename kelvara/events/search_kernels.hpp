@@ -234,14 +234,30 @@ inline double hermite_peak(double ga, double gb, double da, double db, double h)
 /// `transits`, for upper meridian transits (the east component turning from + to -) instead of
 /// maxima.
 /// The scan covers [begin, T]; a stretch of a longer window can be scanned on its own.
-template <class M>
-inline void scan(const M& model, double T, bool transits, Scan& out, double begin = 0.0) noexcept {
-    out.events.clear();
-    Value va, vb;
-    double a = begin;
-    model.eval(a, va);
-    out.up_at_start = va.g > 0.0;
-    out.g_start = va.g;
+/// Where a scan stands: the last sample reached. A scan can stop after any step and go on
+/// later from here, taking exactly the steps it would have taken in one go.
+struct Cursor {
+    double begin = 0.0, a = 0.0;
+    Value va;
+    bool started = false;
+};
+
+/// Advance a scan of [cursor.begin, T] until it is finished (returns true) or `stop()` says so
+/// after a step (returns false; call again with the same cursor and scan to go on).
+template <class M, class Stop>
+inline bool scan_steps(const M& model, double T, bool transits, Scan& out, Cursor& cur, Stop&& stop) noexcept {
+    Value vb;
+    double& a = cur.a;
+    Value& va = cur.va;
+    if (!cur.started) {
+        out.events.clear();
+        a = cur.begin;
+        model.eval(a, va);
+        out.up_at_start = va.g > 0.0;
+        out.g_start = va.g;
+        cur.started = true;
+    }
+    const double begin = cur.begin;
     auto ed_at = [&](double t) { Value v; model.eval(t, v); return v.ed; };
     auto g_at = [&](double t) { Value v; model.eval(t, v); return v.g; };
     auto g_d = [&](double t, double& f, double& d) { Value v; model.eval(t, v); f = v.g; d = v.gd; };
@@ -317,11 +333,21 @@ inline void scan(const M& model, double T, bool transits, Scan& out, double begi
         }
         a = b;
         va = vb;
+        if (a < T && stop()) return false;
     }
     out.up_at_end = va.g > 0.0;
     out.g_end = va.g;
     if (transits)
         std::stable_sort(out.events.begin(), out.events.end(), [](const Event& x, const Event& y) { return x.t < y.t; });
+    return true;
+}
+
+/// Scan [begin, T] in one go.
+template <class M>
+inline void scan(const M& model, double T, bool transits, Scan& out, double begin = 0.0) noexcept {
+    Cursor cur;
+    cur.begin = begin;
+    scan_steps(model, T, transits, out, cur, [] { return false; });
 }
 
 /// One pass assembled from a scan: NaN marks a side outside the window.

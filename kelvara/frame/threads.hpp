@@ -13,8 +13,11 @@
 
 #include "capi.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <vector>
 #include <new>
 #include <type_traits>
 
@@ -113,6 +116,75 @@ inline void parallel_blocks(Py_ssize_t n, Py_ssize_t block, Py_ssize_t grain, F&
         }
         if (!ok) throw std::bad_alloc();
         if (e < n) check_signals();
+    }
+}
+
+/// How long a stretch of work may run without the lock before pending signals are looked at:
+/// short enough that Ctrl-C ends any loop well within half a second, long enough that the
+/// handoffs between rounds cost nothing measurable.
+inline constexpr std::chrono::steady_clock::duration slice = std::chrono::milliseconds(50);
+
+/// The end of the current stretch of work: resumable work looks at `expired()` between its steps.
+struct Deadline {
+    std::chrono::steady_clock::time_point end;
+    bool expired() const noexcept { return std::chrono::steady_clock::now() >= end; }
+};
+
+/// parallel_blocks with blocks sized by time instead of count: the first block is small, each
+/// next one is scaled so that a block takes about `slice`, between `grain` and `max_block`
+/// items, so that signals are looked at a few times a second however costly an item is.
+template <class F>
+inline void parallel_timed(Py_ssize_t n, Py_ssize_t grain, Py_ssize_t max_block, F&& fn) {
+    using clock = std::chrono::steady_clock;
+    grain = std::max<Py_ssize_t>(grain, 1);
+    max_block = std::max(max_block, grain);
+    Py_ssize_t block = grain;
+    for (Py_ssize_t b = 0; b < n;) {
+        const Py_ssize_t e = n - b < block ? n : b + block;
+        bool ok;
+        const clock::time_point start = clock::now();
+        {
+            Unlocked nogil;
+            ok = parallel_for_allocating(e - b, grain, [&](Py_ssize_t x, Py_ssize_t y) { fn(b + x, b + y); });
+        }
+        if (!ok) throw std::bad_alloc();
+        const double took = std::chrono::duration<double>(clock::now() - start).count();
+        const double want = std::chrono::duration<double>(slice).count();
+        // grow at most fourfold per block, shrink as far as the last block asks
+        const double scale = took > 0.0 ? std::min(4.0, want / took) : 4.0;
+        block = std::clamp(Py_ssize_t(double(e - b) * scale), grain, max_block);
+        b = e;
+        if (b < n) check_signals();
+    }
+}
+
+/// Resumable work on `n` items: `fn(i, deadline)` advances item i until it is done (returns
+/// true) or the deadline has passed (returns false, to be called again for i later; it must
+/// make some progress on every call). Rounds of at most about `slice` run without the lock over
+/// the pool; pending signals are looked at between rounds, so that Ctrl-C ends the work even
+/// when a single item takes minutes. Called with the lock held; std::bad_alloc as for
+/// parallel_blocks.
+template <class F>
+inline void parallel_rounds(Py_ssize_t n, F&& fn) {
+    std::vector<Py_ssize_t> pending(static_cast<std::size_t>(std::max<Py_ssize_t>(n, 0)));
+    for (Py_ssize_t i = 0; i < n; ++i) pending[std::size_t(i)] = i;
+    std::vector<char> done(pending.size(), 0);
+    while (!pending.empty()) {
+        bool ok;
+        {
+            Unlocked nogil;
+            const Deadline deadline{std::chrono::steady_clock::now() + slice};
+            ok = parallel_for_allocating(Py_ssize_t(pending.size()), 1, [&](Py_ssize_t x, Py_ssize_t y) {
+                for (Py_ssize_t k = x; k < y; ++k) {
+                    const Py_ssize_t i = pending[std::size_t(k)];
+                    done[std::size_t(i)] = fn(i, deadline) ? 1 : 0;
+                }
+            });
+        }
+        if (!ok) throw std::bad_alloc();
+        pending.erase(std::remove_if(pending.begin(), pending.end(), [&](Py_ssize_t i) { return done[std::size_t(i)] != 0; }),
+                      pending.end());
+        if (!pending.empty()) check_signals();
     }
 }
 

@@ -505,6 +505,78 @@ PyObject* time_ut1_given(PyObject*, PyObject* const* args, Py_ssize_t nargsf, Py
     });
 }
 
+// ---------------------------------------------------------------------------------------------
+// UTC as element sets and datetime64 count it: days of 86400 s.
+
+/// The day of a UTC quasi-Julian date and its length in seconds (86401 on a day that ends in a
+/// leap second); false for a date outside the calendar.
+bool utc_day(const tt::Tables& tables, double d1, double d2, double& midnight, double& fd, double& day_len) {
+    int iy, im, id;
+    if (eraJd2cal(d1, d2, &iy, &im, &id, &fd)) return false;
+    iers::DayStep step = iers::day_step(*tables.leap, iy, im, id);
+    day_len = ERFA_DAYSEC + (step.status < 0 ? 0.0 : step.calendar_leap());
+    double djm0, djm;
+    if (eraCal2jd(iy, im, id, &djm0, &djm)) return false;
+    midnight = djm0 + djm;
+    return true;
+}
+
+/// _utc_days(t): the UTC epochs of a Time as (N, 2) Julian dates whose every day holds 86400 s,
+/// the count of datetime64, POSIX clocks and element-set epochs. ERFA's quasi-Julian dates
+/// stretch a day that ends in a leap second to 86401 s; here its seconds count as on any other
+/// day, and a time inside the leap second reads as the first second of the next day. Days of
+/// 86400 s keep their pairs as they are.
+PyObject* time_utc_days(PyObject*, PyObject* t) noexcept {
+    static frame::Site site{"_utc_days"};
+    return frame::guarded(site, [&]() -> Ref {
+        if (!is_time(t)) frame::raise(PyExc_TypeError, "_utc_days() takes a Time, got %.200s", Py_TYPE(t)->tp_name);
+        Ref utc = on_scale(t, tk::UTC);
+        TimeObject* u = as_time(utc.get());
+        tt::Tables tables;
+        npy_intp dims[2] = {u->size, 2};
+        Ref out = Ref::steal(PyArray_EMPTY(2, dims, NPY_DOUBLE, 0));
+        double* o = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+        for (Py_ssize_t i = 0; i < u->size; ++i) {
+            frame::poll_signals(i);
+            const double d1 = u->data[2 * i], d2 = u->data[2 * i + 1];
+            double midnight, fd, day_len;
+            o[2 * i] = d1;
+            o[2 * i + 1] = d2;
+            if (utc_day(tables, d1, d2, midnight, fd, day_len) && day_len != ERFA_DAYSEC) {
+                o[2 * i] = midnight;
+                o[2 * i + 1] = fd * day_len / ERFA_DAYSEC;
+            }
+        }
+        return out;
+    });
+}
+
+/// _from_utc_days(jd12): the inverse of _utc_days, (N, 2) Julian dates of 86400-second UTC days
+/// to the UTC quasi-Julian dates of a Time (as a float64 array of the same shape).
+PyObject* time_from_utc_days(PyObject*, PyObject* jd) noexcept {
+    static frame::Site site{"_from_utc_days"};
+    return frame::guarded(site, [&]() -> Ref {
+        Ref in = Ref::steal_or_null(PyArray_FROM_OTF(jd, NPY_DOUBLE, NPY_ARRAY_IN_ARRAY | NPY_ARRAY_ENSURECOPY));
+        if (!in) throw frame::PyErrorSet{};
+        auto* a = reinterpret_cast<PyArrayObject*>(in.get());
+        const npy_intp n = PyArray_SIZE(a);
+        if (PyArray_NDIM(a) < 1 || PyArray_DIM(a, PyArray_NDIM(a) - 1) != 2)
+            frame::raise(PyExc_ValueError, "_from_utc_days() takes pairs of Julian dates");
+        double* p = static_cast<double*>(PyArray_DATA(a));
+        tt::Tables tables;
+        for (npy_intp i = 0; i < n / 2; ++i) {
+            frame::poll_signals(i);
+            double midnight, fd, day_len;
+            // a fraction of a day of 86400 s; the day's own length only matters on a leap day
+            if (utc_day(tables, p[2 * i], p[2 * i + 1], midnight, fd, day_len) && day_len != ERFA_DAYSEC) {
+                p[2 * i] = midnight;
+                p[2 * i + 1] = fd * ERFA_DAYSEC / day_len;
+            }
+        }
+        return in;
+    });
+}
+
 template <class F>
 constexpr PyCFunction fastcall(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -512,6 +584,10 @@ constexpr PyCFunction fastcall(F f) {
 
 PyMethodDef module_methods[] = {
     {"_eop", time_eop, METH_O, "_eop(t)\n--\n\nUT1-UTC (s), xp and yp (rad) at the epochs of a Time."},
+    {"_utc_days", time_utc_days, METH_O,
+     "_utc_days(t)\n--\n\nThe UTC epochs of a Time as Julian dates of 86400-second days."},
+    {"_from_utc_days", time_from_utc_days, METH_O,
+     "_from_utc_days(jd12)\n--\n\nJulian dates of 86400-second UTC days as UTC quasi-Julian dates."},
     {"_ut1", fastcall(time_ut1_given), METH_FASTCALL | METH_KEYWORDS,
      "_ut1(t, dut1)\n--\n\nThe epochs of a Time on UT1 with UT1-UTC given."},
     frame::Method<"_set_leap_seconds", "data", "name", "if_later">::def<kelvara::iersmethods::set_leap_seconds>(

@@ -5,6 +5,9 @@
 
 #include "sgp4_model.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace kelvara::sgp4::detail {
 
 
@@ -359,24 +362,47 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
     if (s.irez == 0) return;
 
     // Euler-Maclaurin integration of the resonant mean longitude and mean motion in fixed steps
-    // of 720 minutes from the epoch, then a Taylor step to t.
+    // of 720 minutes from the epoch, then a Taylor step to t. The steps are those of a run from
+    // the epoch whatever the starting point: a kept state (the resume point, a checkpoint) is
+    // used only for a node that run passes through, so the result is the same to the bit.
     const double theta = std::fmod(s.gsto + t * rptim, twopi);
-    double atime = 0.0, xni = s.no_unkozai, xli = s.xlamo;
-    double xndt = 0.0, xldot = 0.0, xnddt = 0.0, ft;
-    bool known = false;  // rates at (atime, xli, xni) already evaluated
-    // Resume from the last node when it lies between the epoch and t (same direction); the
-    // epoch node (atime 0) is shared by both directions.
-    if (resume && resume->rates && (resume->atime == 0.0 ||
-                                    (t * resume->atime > 0.0 && std::fabs(t) >= std::fabs(resume->atime)))) {
-        atime = resume->atime;
-        xni = resume->xni;
-        xli = resume->xli;
-        xndt = resume->xndt;
-        xldot = resume->xldot;
-        xnddt = resume->xnddt;
-        known = true;
-    }
     const double delt = t > 0.0 ? stepp : stepn;
+    // The run from the epoch takes `steps` steps: it goes on while |t - atime| >= 720.
+    std::int64_t steps = std::max<std::int64_t>(0, std::int64_t(std::fabs(t) / stepp) - 2);
+    while (std::fabs(t - double(steps) * delt) >= stepp) ++steps;
+    double atime = 0.0, xli = s.xlamo, xni = s.no_unkozai;
+    double xndt = 0.0, xldot = 0.0, xnddt = 0.0, ft;
+    std::int64_t node = 0;
+    bool known = false;  // rates at (atime, xli, xni) already evaluated
+    Checkpoints* table = resume && resume->table ? (t > 0.0 ? &resume->table->ahead : &resume->table->behind) : nullptr;
+    if (table) {
+        if (table->count == 0) {
+            table->stride = 1;
+            table->count = 1;
+            table->xli[0] = s.xlamo;
+            table->xni[0] = s.no_unkozai;
+        }
+        const std::int64_t j = std::min<std::int64_t>(table->count - 1, steps / table->stride);
+        node = j * table->stride;
+        atime = double(node) * delt;
+        xli = table->xli[j];
+        xni = table->xni[j];
+    }
+    // The resume point, when the run passes through it and it lies beyond the checkpoint (the
+    // epoch node is shared by both directions).
+    if (resume && resume->rates) {
+        const std::int64_t at = std::int64_t(std::fabs(resume->atime) / stepp);
+        if ((resume->atime == 0.0 || t * resume->atime > 0.0) && at <= steps && (at > node || (at == node && !table))) {
+            node = at;
+            atime = resume->atime;
+            xni = resume->xni;
+            xli = resume->xli;
+            xndt = resume->xndt;
+            xldot = resume->xldot;
+            xnddt = resume->xnddt;
+            known = true;
+        }
+    }
     for (;;) {
         if (known) {
             known = false;
@@ -411,6 +437,23 @@ inline void deep_space_secular(const Satrec& s, double t, double& em, double& ar
         xli = xli + xldot * delt + xndt * step2;
         xni = xni + xndt * delt + xnddt * step2;
         atime = atime + delt;
+        ++node;
+        if (table && node == std::int64_t(table->count) * table->stride) {
+            if (table->count == Checkpoints::capacity) {
+                // full: keep every other entry at twice the stride
+                for (std::int32_t k = 0; k < Checkpoints::capacity / 2; ++k) {
+                    table->xli[k] = table->xli[2 * k];
+                    table->xni[k] = table->xni[2 * k];
+                }
+                table->count = Checkpoints::capacity / 2;
+                table->stride *= 2;
+            }
+            if (node == std::int64_t(table->count) * table->stride) {
+                table->xli[table->count] = xli;
+                table->xni[table->count] = xni;
+                ++table->count;
+            }
+        }
     }
     if (resume) {
         resume->atime = atime;

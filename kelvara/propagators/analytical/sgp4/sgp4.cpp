@@ -89,8 +89,7 @@ PyObject* elements_from_elements(PyObject* cls, PyObject* const* args, Py_ssize_
             time = Ref::steal_or_null(PyObject_CallOneArg(reinterpret_cast<PyObject*>(time_type), a[0]));
             if (!time) rename_error("from_elements", "epoch", "a Time or a value Time accepts");
         }
-        Ref utc = frame::getattr(time.get(), names::utc);
-        Ref jd12 = Ref::steal(PyArray_FROM_OTF(frame::getattr(utc.get(), names::jd12).get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
+        Ref jd12 = Ref::steal(PyArray_FROM_OTF(utc_days(time.get()).get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
         if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(jd12.get())) != 2)
             frame::raise(PyExc_ValueError, "from_elements() argument 'epoch' must be one time");
         const double* jd = data_of<double>(jd12);

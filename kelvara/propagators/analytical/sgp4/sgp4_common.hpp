@@ -28,6 +28,7 @@ inline Py_ssize_t earth_extra_offset = 0;  // where EarthSatellite's fields star
 
 namespace names {
 inline const frame::Name utc{"utc"}, jd12{"jd12"}, isscalar{"isscalar"}, from_jd12{"from_jd12"}, time{"time"};
+inline const frame::Name utc_days{"_utc_days"}, from_utc_days{"_from_utc_days"};
 inline const frame::Name line1{"line1"}, line2{"line2"}, iso{"iso"}, restore{"_restore"}, restore_numbers{"_restore_numbers"};
 }  // namespace names
 
@@ -170,14 +171,31 @@ inline double number(PyObject* o, double fallback, const char* arg) {
     return v;
 }
 
+/// `kelvara.time.time.<name>`: the time module's conversions between a Time's UTC and the
+/// count of 86400-second days the theory runs on.
+inline Ref time_function(PyObject* name) {
+    Ref module = frame::import("kelvara.time.time");
+    return frame::getattr(module.get(), name);
+}
+
+/// The UTC epochs of a Time as (N, 2) Julian dates of 86400-second days: minutes since an
+/// element set's epoch are counted as datetime64 counts them, and as the epoch itself is given
+/// (a day of the year and its fraction of 86400 s). On a day that ends in a leap second ERFA's
+/// quasi-Julian dates would stretch that day to 86401 s and misplace every time on it.
+inline Ref utc_days(PyObject* time) {
+    Ref f = time_function(names::utc_days);
+    return Ref::steal(PyObject_CallOneArg(f.get(), time));
+}
+
 /// The epoch as a Time, made once.
 inline Ref epoch_time(ElementsObject* e) {
     if (!e->epoch) {
         npy_intp dims[1] = {2};
-        Ref jd = Ref::steal(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
-        double* p = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(jd.get())));
+        Ref days = Ref::steal(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
+        double* p = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(days.get())));
         p[0] = e->sat.jd_epoch1;
         p[1] = e->sat.jd_epoch2;
+        Ref jd = Ref::steal(PyObject_CallOneArg(time_function(names::from_utc_days).get(), days.get()));
         Ref from = frame::getattr(reinterpret_cast<PyObject*>(time_type), names::from_jd12);
         PyObject* argv[] = {nullptr, jd.get(), names::utc};
         e->epoch = Ref::steal(PyObject_Vectorcall(from.get(), argv + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)).release();

@@ -70,7 +70,8 @@ inline constexpr const char* doc_intldesg = doc_intldesg_text.data();
 inline constexpr auto doc_epoch_text = join(R"doc(Elements.epoch: Time
 
 The epoch of the element set, UTC, kept as a two-part Julian date (day and fraction)
-so that every digit of the epoch field survives.
+so that every digit of the epoch field survives. The fraction is of a day of 86400 s, also on
+a day that ends in a leap second.
 
 )doc", elements_example, R"doc(>>> e.epoch
 Time('2019-12-09T16:38:29.363424', scale='utc')
@@ -389,7 +390,9 @@ Position and velocity in TEME at times given as a Time or in minutes since the e
 Parameters
 ----------
 t : Time or anything Time accepts, optional
-    The times (converted to UTC).
+    The times (converted to UTC). Minutes since the epoch are counted in UTC days of 86400 s
+    (as datetime64 and the epoch field count them); a time inside a leap second counts as the
+    first second of the next day.
 minutes : array_like, optional
     Minutes since the epoch, any shape. Give ``t`` or ``minutes``.
 
@@ -453,7 +456,7 @@ Parameters
 ----------
 elements : Elements or sequence of Elements
 t : Time or anything Time accepts, optional
-    Times (converted to UTC).
+    Times (converted to UTC; minutes since each epoch counted in UTC days of 86400 s).
 minutes : array_like, optional
     Minutes since each satellite's own epoch. Give ``t`` or ``minutes``.
 pairwise : bool, default False

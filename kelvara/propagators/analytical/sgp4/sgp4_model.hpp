@@ -114,16 +114,44 @@ struct Satrec {
 
 static_assert(std::is_trivially_copyable_v<Satrec>, "Satrec is copied by value between modules");
 
+/// States of the resonance integrator kept on its way out from the epoch in one direction of
+/// time: the mean longitude and mean motion at every `stride`-th 720-minute node. A time nearer
+/// the epoch than the last node reached restarts from the nearest kept node at or before it
+/// instead of from the epoch. A full table keeps every other entry and doubles its stride, so
+/// its size is fixed and a restart costs at most `stride` steps.
+struct Checkpoints {
+    static constexpr std::int32_t capacity = 4096;
+    std::int32_t stride = 1;  // nodes between entries
+    std::int32_t count = 0;   // entries held: nodes 0, stride, ..., (count - 1) * stride
+    double xli[capacity];
+    double xni[capacity];
+};
+
+/// Checkpoints after the epoch and before it.
+struct ResonanceTable {
+    Checkpoints ahead, behind;
+};
+
 /// Where the resonance integrator of one satellite stopped: a caller that propagates the same
 /// satellite at a run of times passes one of these to resume instead of restarting from the
 /// epoch. Resuming takes exactly the steps a restart would (the steps are fixed 720-minute
-/// nodes from the epoch), so results are the same to the bit.
+/// nodes from the epoch), so results are the same to the bit. With a `table` (owned by the
+/// caller, one per satellite and thread) times in any order restart from the nearest kept node.
 struct Integrator {
     double atime = 0.0;  // minutes from epoch of the last node reached (0: at the epoch)
     double xli = 0.0;    // resonant mean longitude there
     double xni = 0.0;    // mean motion there
     double xndt = 0.0, xldot = 0.0, xnddt = 0.0;  // the rates there, once evaluated
     bool rates = false;
+    ResonanceTable* table = nullptr;
+
+    /// Forget every state (for the next satellite), keeping the table's storage.
+    void reset() noexcept {
+        ResonanceTable* keep = table;
+        *this = Integrator{};
+        table = keep;
+        if (table) table->ahead.count = table->behind.count = 0, table->ahead.stride = table->behind.stride = 1;
+    }
 };
 
 /// Greenwich mean sidereal angle (IAU 1982) of a UT1 Julian date, in [0, 2 pi).

@@ -9,13 +9,17 @@
 #include "sgp4_common.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace kelvara::sgp4mod {
 
 // ---------------------------------------------------------------------------------------------
-// Times: a Time (its UTC two-part Julian dates) or minutes since each satellite's epoch.
+// Times: a Time (its UTC two-part Julian dates of 86400-second days) or minutes since each
+// satellite's epoch.
 
 struct Times {
     Ref array;                  // C-contiguous float64: minutes (any shape) or jd12 (N, 2)
@@ -58,8 +62,8 @@ inline Times read_times(const char* fname, PyObject* t, PyObject* minutes) {
         time = Ref::steal_or_null(PyObject_CallOneArg(reinterpret_cast<PyObject*>(time_type), t));
         if (!time) rename_error(fname, "t", "a Time or a value Time accepts");
     }
-    Ref utc = frame::getattr(time.get(), names::utc);
-    Ref jd12 = frame::getattr(utc.get(), names::jd12);
+    // UTC days of 86400 s, the count the epochs use (see utc_days)
+    Ref jd12 = utc_days(time.get());
     out.array = Ref::steal(PyArray_FROM_OTF(jd12.get(), NPY_DOUBLE, NPY_ARRAY_IN_ARRAY));
     auto* a = reinterpret_cast<PyArrayObject*>(out.array.get());
     if (PyArray_NDIM(a) != 2 || PyArray_DIM(a, 1) != 2)
@@ -76,6 +80,33 @@ inline Times read_times(const char* fname, PyObject* t, PyObject* minutes) {
 // ---------------------------------------------------------------------------------------------
 // The loop: satellites x times (grid) or satellite i at time i (pairwise), without the lock.
 
+/// A resonance integrator and its checkpoints, kept for the length of one call: a chunk of work
+/// takes a free one and, going on with the same satellite, finds its states still there.
+struct IntegratorSlot {
+    std::atomic<bool> busy{false};
+    const k::Satrec* sat = nullptr;  // whose states these are
+    k::Integrator resume;
+    std::unique_ptr<k::ResonanceTable> table;
+};
+
+/// One slot per thread that can work on a call at once (the caller's included).
+struct IntegratorSlots {
+    std::unique_ptr<IntegratorSlot[]> slots;
+    int n = 0;
+
+    explicit IntegratorSlots(int count) : slots(new IntegratorSlot[std::size_t(count)]), n(count) {}
+
+    /// A free slot, or nullptr when every one is taken (work then restarts from the epoch).
+    IntegratorSlot* take() noexcept {
+        for (int i = 0; i < n; ++i)
+            if (!slots[std::size_t(i)].busy.exchange(true, std::memory_order_acquire)) return &slots[std::size_t(i)];
+        return nullptr;
+    }
+    void give(IntegratorSlot* s) noexcept {
+        if (s) s->busy.store(false, std::memory_order_release);
+    }
+};
+
 struct Job {
     const k::Satrec* const* sats;
     Py_ssize_t nsat;
@@ -84,6 +115,7 @@ struct Job {
     double* r;
     double* v;
     std::uint8_t* code;
+    IntegratorSlots* slots = nullptr;  // for resonant satellites with several times
 };
 
 inline double minutes_since(const k::Satrec& s, const Times& t, Py_ssize_t j) noexcept {
@@ -102,20 +134,49 @@ inline void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
                                                     job.r + 3 * i, job.v + 3 * i));
         return;
     }
-    // A run of times of one satellite resumes the resonance integrator from time to time.
+    // A run of times of one satellite resumes the resonance integrator from time to time; a
+    // resonant satellite with several times also keeps checkpoints of it, so that times in any
+    // order restart near where they are, not from the epoch. Both outlive this chunk in a slot.
     const Py_ssize_t nt = t.n;
     if (nt <= 0 || b >= e) return;
     Py_ssize_t i = b / nt, j = b % nt;
-    k::Integrator resume;
+    k::Integrator plain;
+    IntegratorSlot* slot = nullptr;
+    k::Integrator* resume = &plain;
+    auto begin_satellite = [&]() noexcept {
+        const k::Satrec* s = job.sats[i];
+        const bool resonant = job.slots && s->deep && s->irez != 0 && nt > 1;
+        if (resonant && !slot) slot = job.slots->take();
+        if (resonant && slot && slot->sat == s && slot->table) {
+            resume = &slot->resume;  // its states are still there, from this chunk or an earlier one
+            return;
+        }
+        if (resonant && slot && !slot->table) slot->table.reset(new (std::nothrow) k::ResonanceTable);
+        if (resonant && slot && slot->table) {
+            slot->sat = s;
+            slot->resume.table = slot->table.get();
+            slot->resume.reset();
+            resume = &slot->resume;
+        } else {
+            plain = k::Integrator{};
+            resume = &plain;
+        }
+    };
+    begin_satellite();
     for (Py_ssize_t p = b; p < e; ++p) {
         const k::Satrec& s = *job.sats[i];
-        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p, &resume));
-        if (++j == nt) { j = 0; ++i; resume = k::Integrator{}; }
+        job.code[p] = std::uint8_t(k::propagate(s, minutes_since(s, t, j), job.r + 3 * p, job.v + 3 * p, resume));
+        if (++j == nt) {
+            j = 0;
+            ++i;
+            if (p + 1 < e) begin_satellite();
+        }
     }
+    if (job.slots) job.slots->give(slot);
 }
 
-/// Run every point: blocks of work without the lock, spread over the pool, with a check for
-/// Ctrl-C between blocks.
+/// Run every point: blocks of work without the lock, spread over the pool, sized to take a few
+/// hundredths of a second each, with a check for Ctrl-C between blocks.
 inline void run(const Job& job, Py_ssize_t npoints) {
     constexpr Py_ssize_t block = Py_ssize_t(1) << 18;
     constexpr Py_ssize_t grain = 512;
@@ -124,14 +185,17 @@ inline void run(const Job& job, Py_ssize_t npoints) {
         run_points(job, 0, npoints);
         return;
     }
-    for (Py_ssize_t b = 0; b < npoints; b += block) {
-        const Py_ssize_t e = std::min(npoints, b + block);
-        {
-            frame::Unlocked nogil;
-            frame::threads::parallel_for(e - b, grain, [&](Py_ssize_t lo, Py_ssize_t hi) { run_points(job, b + lo, b + hi); });
-        }
-        if (e < npoints && PyErr_CheckSignals() < 0) throw frame::PyErrorSet{};
-    }
+    // resonant satellites keep their integrators across the blocks of the call
+    std::unique_ptr<IntegratorSlots> slots;
+    Job with = job;
+    if (!job.pairwise && job.times->n > 1)
+        for (Py_ssize_t i = 0; i < job.nsat; ++i)
+            if (job.sats[i]->deep && job.sats[i]->irez != 0) {
+                slots = std::make_unique<IntegratorSlots>(frame::threads::count() + 1);
+                with.slots = slots.get();
+                break;
+            }
+    frame::threads::parallel_timed(npoints, grain, block, [&](Py_ssize_t lo, Py_ssize_t hi) { run_points(with, lo, hi); });
 }
 
 struct Outputs {
