@@ -1191,6 +1191,12 @@ def build_ops() -> list[Op]:
            raises=IERS_RAISE,
            cases=[((T2, 0.1),), ((T2, [0.1, 0.2]),), ((T1, np.nan),), ((T2, [0.1, 0.2, 0.3]),), ((T2, "x"),), ((None, 0.1),),
                   ((T2, np.zeros((2, 1))),)]),
+        Op("iers._one_warning_each", time_module._one_warning_each, st.tuples(
+            st.one_of(st.sampled_from([Time, len, iers_module.eop, events_module.find_rise_set]), scalars),
+            st.lists(st.one_of(time_values, scalars), max_size=3)).map(lambda a: ((a[0], *a[1]), {})),
+           raises=IERS_RAISE + (KeyError,),
+           cases=[((Time, "2030-01-01"),), ((Time,), {"scale": "tt", "value": "2030-01-01"}), ((len, [1]),), ((5,),), ((),),
+                  ((Time, "bad"),), ((iers_module.eop, quietly(Time, ["2030-01-01", "1999-01-01"])),)]),
         Op("iers.eop_info", iers_module.eop_info, call_args((), scalars), raises=(TypeError,), cases=[((),), ((1,),)]),
         Op("iers.leap_seconds", iers_module.leap_seconds, call_args((), scalars), raises=(TypeError,), cases=[((),), ((1,),)]),
         Op("iers.leap_seconds_expire", iers_module.leap_seconds_expire, call_args((), scalars), raises=(TypeError,),

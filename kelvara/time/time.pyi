@@ -1,13 +1,14 @@
 """Epochs on the UTC, TAI, TT, TDB and UT1 scales, converted with ERFA."""
 
 import datetime
-from typing import Any, ClassVar, Iterator, Literal, Sequence, Union, overload
+from typing import Any, Callable, ClassVar, Iterator, Literal, Sequence, TypeVar, Union, overload
 
 import numpy as np
 import numpy.typing as npt
 from typing_extensions import disjoint_base
 
 _Scale = Literal["utc", "tai", "tt", "tdb", "ut1"]
+_R = TypeVar("_R")
 _Format = Literal["jd", "mjd", "unix"]
 _Offset = Union[float, int, datetime.timedelta, np.timedelta64, npt.ArrayLike]
 _Value = Union[
@@ -93,6 +94,7 @@ class Time:
 def _reconstruct(cls: type[Time], jd12: npt.ArrayLike, scale: _Scale, isscalar: bool) -> Time: ...
 def _eop(t: Time) -> tuple[Any, Any, Any]: ...
 def _ut1(t: Time, dut1: npt.ArrayLike) -> Time: ...
+def _one_warning_each(fn: Callable[..., _R], /, *args: Any, **kwargs: Any) -> _R: ...
 def _set_leap_seconds(data: bytes, name: str, if_later: bool) -> bool: ...
 def _leap_seconds() -> tuple[list[tuple[int, int, float]], tuple[int, int, int], str]: ...
 def _set_eop(data: bytes, name: str, linear: bool) -> None: ...
