@@ -12,6 +12,7 @@ import contextlib
 import ctypes
 import datetime
 import faulthandler
+import inspect
 import numbers
 import os
 import pickle
@@ -30,13 +31,17 @@ from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
+import kelvara.events as events_module
+import kelvara.geodesy as geodesy_module
 from kelvara.bodies import bodies
 from kelvara.datamodel import structured
 from kelvara.frames import frames as frames_module
+from kelvara.geodesy import ufuncs as geodesy_ufuncs
 from kelvara.mathtools.ellipsoid import ellipsoid
 from kelvara.propagators.analytical.sgp4 import sgp4 as sgp4_module
 from kelvara.propagators.analytical.sgp4 import tle as tle_module
 from kelvara.satellite import satellite
+from kelvara.time import iers as iers_module
 from kelvara.time import time as time_module
 
 import bodies_client
@@ -402,11 +407,21 @@ class Op:
 
     @property
     def module(self) -> str:
-        """The module under test, for grouping."""
+        """The module under test, for grouping (an operation of no known module is an error in
+        this table, not something to file under another module)."""
         head = self.name.replace("del ", "").split(".")[0].rstrip("=")
-        return {"Ellipsoid": "ellipsoid", "create (C)": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle", "Satellite": "satellite",
-                "linear": "linear", "frame": "frame", "Elements": "sgp4", "EarthSatellite": "sgp4",
-                "sgp4": "sgp4", "frames": "frames"}.get(head, "bodies")
+        try:
+            return MODULE_OF[head]
+        except KeyError:
+            raise KeyError(f"operation {self.name!r}: no module is known for {head!r}; add it to MODULE_OF") from None
+
+
+MODULE_OF = {
+    "Ellipsoid": "ellipsoid", "create (C)": "ellipsoid", "create": "ellipsoid", "Time": "time", "TLE": "tle",
+    "Satellite": "satellite", "linear": "linear", "frame": "frame", "Elements": "sgp4", "EarthSatellite": "sgp4",
+    "sgp4": "sgp4", "frames": "frames", "CelestialBody": "bodies", "Sun": "bodies", "Moon": "bodies",
+    "__pyx_unpickle_CelestialBody": "bodies", "geodesy": "geodesy", "events": "events", "iers": "iers",
+}
 
 
 ADDRESS = re.compile(r" at 0x[0-9a-fA-F]+")
@@ -720,6 +735,207 @@ EOP = (0.1, 1e-6, -2e-6)
 FRAMES_RAISE = BASIC + (time_module.ErfaDubiousYearWarning, time_module.EopRangeWarning)
 
 
+# SGP4 beyond construction and propagation: the other constructors, the moving satellite's
+# own calls, every read-out and the pickle restorers (reachable from any pickle).
+ELEMENTS_READOUTS = ["satnum", "classification", "intldesg", "epoch", "epoch_year", "epoch_days", "inclination",
+                     "raan", "eccentricity", "argp", "mean_anomaly", "mean_motion", "ndot", "nddot", "bstar",
+                     "ephemeris_type", "element_number", "rev_number", "line1", "line2", "gravity", "mode",
+                     "mean_motion_brouwer", "semi_major_axis", "perigee_altitude", "apogee_altitude", "period",
+                     "deep_space", "resonance", "epoch_error"]
+GOOD_TLE = tle_module.TLE(SGP4_LINE1, TLE_LINE2)
+BAD_SUM_TLE = tle_module.TLE(TLE_LINE1, TLE_LINE2, False)   # its checksum is wrong
+ELEMENTS = sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)
+elements_like = st.sampled_from([ELEMENTS, GOOD_TLE, BAD_SUM_TLE, sgp4_module.Elements(SGP4_LINE1, TLE_LINE2, mode="afspc")])
+
+
+def elements_readout(e, name):
+    return getattr(e, name)
+
+
+def make_earth_satellite(*args, **kwargs):
+    sat = sgp4_module.EarthSatellite(*args, **kwargs)
+    return sat.satnum, sat.name, sat.epoch.jd12, sat.elements.line1
+
+
+def earth_satellite_propagate(*args, **kwargs):
+    return sgp4_module.EarthSatellite(ELEMENTS).propagate(*args, **kwargs)
+
+
+def earth_satellite_rename(value):
+    sat = sgp4_module.EarthSatellite(ELEMENTS, name="ISS")
+    try:
+        sat.name = value
+    except BaseException:
+        assert sat.name == "ISS"  # a refused name keeps the previous one
+        raise
+    return sat.name
+
+
+def restored(e):
+    return None if e is None else (type(e).__name__, e.satnum, e.line1, e.line2, e.gravity, e.mode, e.mean_motion)
+
+
+def restore_elements(*args, **kwargs):
+    return restored(sgp4_module._restore(*args, **kwargs))
+
+
+def restore_numbers(*args, **kwargs):
+    return restored(sgp4_module._restore_numbers(*args, **kwargs))
+
+
+class ElementsSub(sgp4_module.Elements):
+    pass
+
+
+NUMBERS = (2458878.5, 0.04791435, 0.9, 1.0, 0.001, 0.3, 1.5, 0.0678, 1e-5, 1e-12, 0.0)
+element_classes = st.sampled_from([sgp4_module.Elements, ElementsSub, int, Time, object()])
+number_tuples = st.one_of(st.just(NUMBERS), st.lists(st.one_of(floaty, scalars), max_size=12).map(tuple), scalars)
+
+
+# geodesy: the pymap3d-style functions, their ufuncs and the one-point path below them.
+class Pymap3dEllipsoid:
+    """What geodesy takes from a pymap3d Ellipsoid: semimajor_axis and flattening."""
+
+    def __init__(self, a, f):
+        self.semimajor_axis, self.flattening = a, f
+
+
+ells = st.one_of(st.none(), st.sampled_from(
+    ["wgs84", "GRS80", "wgs72", "nope", "", WGS84, Pymap3dEllipsoid(6378137.0, 1 / 298.257223563),
+     Pymap3dEllipsoid("x", 0.1), Pymap3dEllipsoid(BadFloat(), 0.1)] + DEGENERATE[:3]), scalars)
+outs = st.one_of(st.none(), st.tuples(float_arrays(), float_arrays(), float_arrays()),
+                 st.integers(0, 3).map(lambda n: tuple(np.zeros(n) for _ in range(3))), scalars)
+GEODESY = {name: tuple(inspect.signature(getattr(geodesy_module, name)).parameters)[:-3 if "ell" in
+                                                                                     inspect.signature(getattr(geodesy_module, name)).parameters else -2]
+           for name in geodesy_module.__all__}
+
+
+def check_geodesy(result, *args, **kwargs):
+    assert isinstance(result, tuple) and len(result) == 3
+    shapes = {np.shape(r) for r in result}
+    assert len(shapes) == 1, shapes
+
+
+def geodesy_op(name: str) -> Op:
+    params = GEODESY[name]
+    fn = getattr(geodesy_module, name)
+    observer = len(params) == 6
+    strategy = st.tuples(call_args(params, st.one_of(values, floaty, floaty)), ells, st.one_of(st.booleans(), scalars),
+                         outs).map(
+        lambda a: (a[0][0], {**a[0][1], **({"ell": a[1]} if observer else {}), "deg": a[2], "out": a[3]}))
+    point = (1.0, 2.0, 3.0, 10.0, 20.0, 30.0)[: len(params)] if observer else (1.0, 2.0, 3.0)
+    arrays3 = tuple(np.linspace(0.0, 80.0, 3) + i for i in range(len(params)))
+    cases = [(point,), (arrays3,), (point, {"deg": False}), (arrays3, {"out": tuple(np.empty(3) for _ in range(3))}),
+             (point[:-1],), (("x",) + point[1:],), ((np.zeros(2),) + arrays3[1:],),
+             (arrays3, {"out": (np.empty(2),) * 3}), ((np.array([1 + 1j]),) + point[1:],)]
+    if observer:
+        cases += [(point, {"ell": "grs80"}), (point, {"ell": "nope"}), (point, {"ell": 5}),
+                  (arrays3, {"ell": Pymap3dEllipsoid(6378137.0, 0.003)})]
+    return Op(f"geodesy.{name}", fn, strategy, cases=cases, check=check_geodesy)
+
+
+GEODESY_UFUNCS = [getattr(geodesy_ufuncs, name) for name in geodesy_module.__all__]
+
+
+def call_ufunc(index, *args, **kwargs):
+    return GEODESY_UFUNCS[index % len(GEODESY_UFUNCS)](*args, **kwargs)
+
+
+def ufunc_point(index, *numbers):
+    return geodesy_ufuncs._point(GEODESY_UFUNCS[index % len(GEODESY_UFUNCS)], *numbers)
+
+
+# events: short windows (hours), so that the searches stay cheap; the bad ones anything at all.
+PASS_WINDOW = ("2020-01-29T12:00:00", "2020-01-29T16:00:00")
+event_times = st.one_of(st.sampled_from(["2020-01-29T12:00:00", "2020-01-29T13:30:00", "2020-01-29T16:00:00",
+                                         Time("2020-01-29T14:00:00", scale="tt"), T1, "bad", None,
+                                         np.datetime64("2020-01-29T12:00"), np.datetime64("NaT")]),
+                        st.sampled_from(HOSTILE), st.sampled_from([Time(["2020-01-29", "2020-01-30"])]))
+station = st.one_of(st.sampled_from([48.85, 2.35, 35.0, 0.0, -90.0, 90.0, 91.0, 1e4]), floaty, scalars)
+satellites = st.one_of(elements_like, st.lists(st.one_of(elements_like, scalars), max_size=3), scalars)
+horizons = st.one_of(st.none(), st.sampled_from(["civil", "nautical", "astronomical", "Civil", "x", -6.0, 45.0, 100.0]),
+                     floaty, scalars)
+EVENTS_RAISE = BASIC + (time_module.ErfaDubiousYearWarning, time_module.EopRangeWarning)
+
+
+def check_passes(result, *args, **kwargs):
+    assert result.dtype == events_module.PASS_DTYPE and result.ndim == 1
+    ok = result["status"] == "pass"
+    assert (result["culmination_el"][ok] >= -np.pi / 2).all()
+
+
+def check_rise_set(result, *args, **kwargs):
+    assert result.dtype == events_module.EVENT_DTYPE and result.ndim == 1
+    assert (np.diff(result["time"].astype(np.int64)) >= 0).all()
+
+
+# time.iers: read-outs, EOP at epochs, UT1 with a given UT1-UTC, and the loaders. Good loads
+# read the files already in force, so that calls on other threads see the same tables; a fuzzed
+# file that happens to load is replaced at once by what was in force before it.
+import astropy_iers_data  # noqa: E402
+
+IERS_FILES = tempfile.mkdtemp(prefix="kelvara-ops-")
+LEAP_FILE = astropy_iers_data.IERS_LEAP_SECOND_FILE
+EOP_IN_FORCE = iers_module.eop_info()
+EOP_FILE = EOP_IN_FORCE["source"]
+with open(LEAP_FILE, "rb") as _f:
+    LEAP_TEXT = _f.read()
+with open(EOP_FILE, "rb") as _f:
+    EOP_TEXT = _f.read()
+
+
+def iers_state():
+    return iers_module.leap_seconds(), iers_module.leap_seconds_expire(), iers_module.eop_info()
+
+
+def load_text(kind, content, *args, **kwargs):
+    """Load `content` (bytes: written to a file first) as a leap-second or EOP file. A refused
+    file leaves the tables as they were (its message is given with the file's name replaced,
+    as each thread writes its own file)."""
+    import threading
+
+    loader = iers_module.load_leap_seconds if kind == "leap" else iers_module.load_eop
+    path = content
+    if isinstance(content, bytes):
+        path = os.path.join(IERS_FILES, f"{kind}-{threading.get_ident()}.txt")
+        with open(path, "wb") as f:
+            f.write(content)
+    before = iers_state()
+    try:
+        loader(path, *args, **kwargs)
+    except BaseException as e:
+        assert iers_state() == before
+        if isinstance(content, bytes) and isinstance(e, ValueError):
+            raise ValueError(str(e).replace(path, "<file>")) from None
+        raise
+    if iers_state() != before or isinstance(content, bytes):
+        iers_module.load_leap_seconds(LEAP_FILE)
+        info = before[2]
+        iers_module.load_eop(info["source"], info["interpolation"])
+    return before[:2]
+
+
+@st.composite
+def file_texts(draw, text: bytes):
+    """A real file with a few lines cut, patched or shuffled, or arbitrary bytes."""
+    kind = draw(st.sampled_from(["patch", "patch", "cut", "bytes"]))
+    if kind == "bytes":
+        return draw(st.binary(max_size=400))
+    lines = text.splitlines(keepends=True)
+    if kind == "cut":
+        return b"".join(lines[: draw(st.integers(0, len(lines)))])
+    for _ in range(draw(st.integers(1, 3))):
+        i = draw(st.integers(0, len(lines) - 1))
+        j = draw(st.integers(0, max(0, len(lines[i]) - 1)))
+        piece = draw(st.binary(min_size=1, max_size=8))
+        lines[i] = lines[i][:j] + piece + lines[i][j + len(piece):]
+    return b"".join(lines)
+
+
+IERS_RAISE = BASIC + (time_module.ErfaDubiousYearWarning, time_module.EopRangeWarning)
+LOAD_RAISE = (ValueError, TypeError, OSError, Boom)
+
+
 def build_ops() -> list[Op]:
     ops = ellipsoid_ops()
     ops += [
@@ -801,7 +1017,8 @@ def build_ops() -> list[Op]:
            cases=[((T2,),), ((T1,),), ((), {"minutes": R2}), ((), {"minutes": "soon"}), ((None,),), ((BadFloat(),),),
                   ((), {"minutes": BadArray()}), ((T1,), {"minutes": 1.0})]),
         Op("sgp4.propagate", sgp4_module.propagate, st.one_of(
-            st.tuples(st.lists(st.sampled_from([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), 5, None]), max_size=4),
+            st.tuples(st.one_of(elements_like, st.lists(st.sampled_from([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), GOOD_TLE,
+                                                                         BAD_SUM_TLE, 5, None]), max_size=4)),
                       st.one_of(good_times, values), st.booleans()).map(lambda a: ((a[0], a[1]), {"pairwise": a[2]})),
             st.tuples(st.lists(st.just(sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)), max_size=3), values,
                       st.one_of(st.booleans(), st.sampled_from([BadBool()]))).map(lambda a: ((a[0],), {"minutes": a[1], "pairwise": a[2]}))),
@@ -809,7 +1026,8 @@ def build_ops() -> list[Op]:
            cases=[(([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 3, T2),),
                   (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 2, T2), {"pairwise": True}),
                   (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2)] * 3, T2), {"pairwise": True}),
-                  (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), 5],), {"minutes": 1.0}), ((5, T1),)]),
+                  (([sgp4_module.Elements(SGP4_LINE1, TLE_LINE2), 5],), {"minutes": 1.0}), ((5, T1),),
+                  ((GOOD_TLE, T2),), (([GOOD_TLE, ELEMENTS], T2), {"pairwise": True}), (([ELEMENTS, BAD_SUM_TLE], T2),)]),
         Op("EarthSatellite.time=", earth_satellite_at, st.tuples(time_values).map(lambda a: (a, {})),
            raises=BASIC + (time_module.ErfaDubiousYearWarning,),
            cases=[((T1,),), ((T2,),), (("2021-03-04T05:06:07",),), (("garbage",),), ((None,),), ((BadFloat(),),)]),
@@ -877,6 +1095,126 @@ def build_ops() -> list[Op]:
            st.tuples(frame_vectors, frame_times, frame_names, values, values).map(lambda a: (a, {"eop": EOP})),
            raises=FRAMES_RAISE,
            cases=[((R2, T2, "teme", 10.0, 20.0), {"eop": EOP}), ((R2, T1, "itrf", 0.0, 0.0),), ((R2, T1, "nope", 0.0, 0.0),)]),
+        Op("frames.moon_aer", frames_module.moon_aer,
+           st.tuples(frame_times, values, values, values, st.one_of(st.booleans(), scalars), frame_eops).map(
+               lambda a: (a[:4], {"refraction": a[4], "eop": a[5]})),
+           raises=FRAMES_RAISE,
+           cases=[((T2, 48.8, 2.3, 35.0), {"eop": EOP}), ((T1, [1.0, 2.0], 0.0), {"refraction": True}),
+                  ((T2, [1.0, 2.0, 3.0], 0.0), {"eop": EOP}), ((T1, "x", 0.0),), ((T1, 0.0, 0.0), {"deg": False})]),
+        # SGP4: the other ways in and out
+        Op("Elements.from_tle", sgp4_module.Elements.from_tle, st.one_of(
+            st.tuples(st.one_of(elements_like, scalars), st.one_of(st.booleans(), st.sampled_from([BadBool()])),
+                      st.one_of(st.sampled_from(["wgs72", "wgs84", "x"]), scalars)).map(
+                lambda a: ((a[0],), {"verify_checksum": a[1], "gravity": a[2]})),
+            call_args(("tle",), st.one_of(elements_like, scalars))),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,),
+           cases=[((GOOD_TLE,),), ((BAD_SUM_TLE,),), ((BAD_SUM_TLE,), {"verify_checksum": False, "mode": "afspc"}),
+                  ((ELEMENTS,),), ((GOOD_TLE, 1),), ((GOOD_TLE,), {"gravity": "x"})]),
+        Op("Elements.readout", elements_readout, st.tuples(elements_like.filter(lambda e: isinstance(e, sgp4_module.Elements)),
+                                                           st.sampled_from(ELEMENTS_READOUTS)).map(lambda a: (a, {})),
+           raises=(), cases=[((ELEMENTS, n),) for n in ELEMENTS_READOUTS]),
+        Op("EarthSatellite", make_earth_satellite, st.one_of(
+            call_args(("tle", "line2"), st.one_of(elements_like, tle_lines(), st.just(TLE_LINE2), scalars)),
+            st.tuples(st.one_of(elements_like, st.just(SGP4_LINE1)), st.one_of(st.none(), st.just(TLE_LINE2), scalars),
+                      st.one_of(st.none(), st.text(max_size=5), scalars), st.one_of(st.booleans(), st.just(BadBool()))).map(
+                lambda a: ((a[0], a[1]), {"name": a[2], "verify_checksum": a[3]}))),
+           raises=BASIC + (UnicodeEncodeError, time_module.ErfaDubiousYearWarning),
+           cases=[((ELEMENTS,),), ((GOOD_TLE,), {"name": "ISS"}), ((SGP4_LINE1, TLE_LINE2), {"gravity": "wgs84"}),
+                  ((ELEMENTS, TLE_LINE2),), ((ELEMENTS,), {"mode": "afspc"}), ((BAD_SUM_TLE,),), ((5,),),
+                  ((GOOD_TLE,), {"name": 5}), ((SGP4_LINE1,),)]),
+        Op("EarthSatellite.propagate", earth_satellite_propagate, st.one_of(
+            call_args(("t",), time_values), st.tuples(values).map(lambda a: ((), {"minutes": a[0]}))),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,), check=check_state,
+           cases=[((T2,),), ((), {"minutes": R2}), ((None,),), ((), {"minutes": "x"}), ((T1,), {"minutes": 1.0})]),
+        Op("EarthSatellite.name=", earth_satellite_rename, st.tuples(st.one_of(st.text(max_size=8), scalars)).map(lambda a: (a, {})),
+           raises=(TypeError,), cases=[(("Zarya",),), ((None,),), ((5,),), ((BadStr("x"),),)]),
+        Op("sgp4._restore", restore_elements, st.one_of(
+            st.tuples(element_classes, st.one_of(st.just(SGP4_LINE1), tle_lines(), scalars),
+                      st.one_of(st.just(TLE_LINE2), scalars), st.one_of(st.sampled_from(["wgs72", "wgs84"]), scalars),
+                      st.one_of(st.sampled_from(["improved", "afspc"]), scalars)).map(lambda a: (a, {})),
+            call_args(("cls", "line1", "line2", "gravity", "mode"), st.one_of(element_classes, scalars))),
+           raises=BASIC + (UnicodeEncodeError, time_module.ErfaDubiousYearWarning),
+           cases=[((sgp4_module.Elements, SGP4_LINE1, TLE_LINE2, "wgs72", "afspc"),),
+                  ((ElementsSub, SGP4_LINE1, TLE_LINE2, "wgs84", "improved"),), ((int, SGP4_LINE1, TLE_LINE2, "wgs72", "afspc"),),
+                  ((sgp4_module.Elements, SGP4_LINE1[:30], TLE_LINE2, "wgs72", "afspc"),),
+                  ((sgp4_module.Elements, SGP4_LINE1, TLE_LINE2, "nope", "afspc"),)]),
+        Op("sgp4._restore_numbers", restore_numbers, st.one_of(
+            st.tuples(element_classes, st.one_of(st.integers(-5, 2 ** 40), scalars), number_tuples,
+                      st.one_of(st.sampled_from(["wgs72", "wgs84"]), scalars),
+                      st.one_of(st.sampled_from(["improved", "afspc"]), scalars)).map(lambda a: (a, {})),
+            call_args(("cls", "satnum", "numbers", "gravity", "mode"), st.one_of(element_classes, number_tuples, scalars))),
+           raises=BASIC + (time_module.ErfaDubiousYearWarning,),
+           cases=[((sgp4_module.Elements, 5, NUMBERS, "wgs72", "improved"),), ((ElementsSub, 5, NUMBERS, "wgs84", "afspc"),),
+                  ((sgp4_module.Elements, 5, NUMBERS[:10], "wgs72", "improved"),),
+                  ((sgp4_module.Elements, 5, NUMBERS[:10] + ("x",), "wgs72", "improved"),),
+                  ((sgp4_module.Elements, 5, (np.nan,) * 11, "wgs72", "improved"),), ((int, 5, NUMBERS, "wgs72", "improved"),),
+                  ((sgp4_module.Elements, -1, NUMBERS, "wgs72", "improved"),)]),
+        # geodesy
+        *[geodesy_op(name) for name in geodesy_module.__all__],
+        Op("geodesy.ufunc", call_ufunc, st.tuples(st.integers(0, 11), st.lists(st.one_of(float_arrays(), arrays(), floaty, scalars),
+                                                                              min_size=2, max_size=10)).map(lambda a: ((a[0], *a[1]), {})),
+           raises=BASIC, cases=[((0, 1.0, 2.0, 3.0, 6378137.0, 0.003, 1.0),), ((1, np.zeros(3), 1.0, 2.0, 6378137.0, 0.003, 0.0),),
+                                ((10, 1.0, 2.0, 3.0, 1.0),), ((0, "x", 2.0, 3.0, 6378137.0, 0.003, 1.0),), ((2, 1.0),)]),
+        Op("geodesy._point", ufunc_point, st.tuples(st.integers(0, 11), st.lists(st.one_of(floaty, scalars), max_size=10)).map(
+            lambda a: ((a[0], *a[1]), {})),
+           raises=BASIC, cases=[((0, 1.0, 2.0, 3.0, 6378137.0, 0.003, 1.0),), ((3, *([1.0] * 9)),), ((0, BadFloat()),),
+                                ((0, 1.0, 2.0, 3.0, 6378137.0, 0.003, "x"),), ((11, 1.0, 2.0, 3.0, 0.0),), ((0,),)]),
+        Op("geodesy.simd_level", geodesy_ufuncs.simd_level, call_args((), scalars), raises=(TypeError,), cases=[((),), ((1,),)]),
+        # events, over windows of hours
+        Op("events.find_passes", events_module.find_passes, st.one_of(
+            st.tuples(satellites, station, station, station, event_times, event_times,
+                      st.one_of(st.sampled_from([0.0, 10.0, -5.0, 95.0]), floaty, scalars),
+                      st.one_of(st.booleans(), scalars), ells).map(
+                lambda a: (a[:6], {"min_elevation": a[6], "deg": a[7], "ellipsoid": a[8]})),
+            st.tuples(satellites, event_times).map(lambda a: ((a[0], 48.85, 2.35, 35.0, a[1], PASS_WINDOW[1]), {}))),
+           raises=EVENTS_RAISE, check=check_passes,
+           cases=[((ELEMENTS, 48.85, 2.35, 35.0, *PASS_WINDOW),), (([ELEMENTS, GOOD_TLE], 0.0, 0.0, 0.0, *PASS_WINDOW), {"min_elevation": 10.0}),
+                  (([],  48.85, 2.35, 35.0, *PASS_WINDOW),), ((ELEMENTS, 48.85, 2.35, 35.0, PASS_WINDOW[1], PASS_WINDOW[0]),),
+                  (([ELEMENTS, 5], 48.85, 2.35, 35.0, *PASS_WINDOW),), ((ELEMENTS, "x", 2.35, 35.0, *PASS_WINDOW),),
+                  ((ELEMENTS, 95.0, 2.35, 35.0, *PASS_WINDOW),), ((BAD_SUM_TLE, 48.85, 2.35, 35.0, *PASS_WINDOW),),
+                  ((ELEMENTS, 48.85, 2.35, 35.0, *PASS_WINDOW), {"ellipsoid": 5}),
+                  ((ELEMENTS, 0.8, 0.04, 35.0, *PASS_WINDOW), {"deg": False, "ellipsoid": WGS84})]),
+        Op("events.find_rise_set", events_module.find_rise_set, st.tuples(
+            st.one_of(st.sampled_from(["sun", "moon", "Sun", "mars"]), scalars), station, station, station, event_times,
+            event_times, horizons, st.one_of(st.booleans(), scalars), ells).map(
+                lambda a: (a[:6], {"horizon": a[6], "deg": a[7], "ellipsoid": a[8]})),
+           raises=EVENTS_RAISE, check=check_rise_set,
+           cases=[(("sun", 48.85, 2.35, 35.0, "2020-01-29", "2020-01-30"),), (("moon", 48.85, 2.35, 35.0, "2020-01-29", "2020-01-30"),),
+                  (("sun", 78.2, 15.6, 0.0, "2020-06-21", "2020-06-22"),), (("sun", 48.85, 2.35, 35.0, "2020-01-29", "2020-01-30"), {"horizon": "civil"}),
+                  (("moon", 48.85, 2.35, 35.0, "2020-01-29", "2020-01-30"), {"horizon": "civil"}), (("mars", 0.0, 0.0, 0.0, *PASS_WINDOW),),
+                  ((5, 0.0, 0.0, 0.0, *PASS_WINDOW),), (("sun", 0.0, 0.0, 0.0, *PASS_WINDOW), {"horizon": 100.0}),
+                  (("sun", 0.0, 0.0, 0.0, None, PASS_WINDOW[1]),)]),
+        # time.iers
+        Op("iers.eop", iers_module.eop, call_args(("t",), st.one_of(good_times, time_values)), raises=IERS_RAISE,
+           cases=[((T2,),), ((T1,),), ((Time("1960-01-01"),),), ((quietly(Time, "2100-01-01"),),), ((None,),), (("2020-01-01",),)]),
+        Op("iers.ut1", iers_module.ut1, st.one_of(
+            call_args(("t", "dut1"), st.one_of(good_times, values, floaty)),
+            st.tuples(good_times, st.one_of(floaty, float_arrays(), values)).map(lambda a: (a, {}))),
+           raises=IERS_RAISE,
+           cases=[((T2, 0.1),), ((T2, [0.1, 0.2]),), ((T1, np.nan),), ((T2, [0.1, 0.2, 0.3]),), ((T2, "x"),), ((None, 0.1),),
+                  ((T2, np.zeros((2, 1))),)]),
+        Op("iers._one_warning_each", time_module._one_warning_each, st.tuples(
+            st.one_of(st.sampled_from([Time, len, iers_module.eop, events_module.find_rise_set]), scalars),
+            st.lists(st.one_of(time_values, scalars), max_size=3)).map(lambda a: ((a[0], *a[1]), {})),
+           raises=IERS_RAISE + (KeyError,),
+           cases=[((Time, "2030-01-01"),), ((Time,), {"scale": "tt", "value": "2030-01-01"}), ((len, [1]),), ((5,),), ((),),
+                  ((Time, "bad"),), ((iers_module.eop, quietly(Time, ["2030-01-01", "1999-01-01"])),)]),
+        Op("iers.eop_info", iers_module.eop_info, call_args((), scalars), raises=(TypeError,), cases=[((),), ((1,),)]),
+        Op("iers.leap_seconds", iers_module.leap_seconds, call_args((), scalars), raises=(TypeError,), cases=[((),), ((1,),)]),
+        Op("iers.leap_seconds_expire", iers_module.leap_seconds_expire, call_args((), scalars), raises=(TypeError,),
+           cases=[((),), ((1,),)]),
+        Op("iers.load_leap_seconds", lambda *a, **k: load_text("leap", *a, **k),
+           st.one_of(file_texts(LEAP_TEXT), scalars, st.sampled_from(["/nonexistent/leap.dat", IERS_FILES])).map(lambda c: ((c,), {})),
+           raises=LOAD_RAISE,
+           cases=[((LEAP_FILE,),), ((b"garbage\n",),), ((LEAP_TEXT[: len(LEAP_TEXT) // 2] + b"x 1 2\n",),),
+                  (("/nonexistent/leap.dat",),), ((None,),)]),
+        Op("iers.load_eop", lambda *a, **k: load_text("eop", *a, **k), st.one_of(
+            st.tuples(st.one_of(file_texts(EOP_TEXT[:20000]), scalars, st.just("/nonexistent/finals.all")),
+                      st.one_of(st.sampled_from(["lagrange", "linear", "cubic"]), scalars)).map(lambda a: ((a[0], a[1]), {}))),
+           raises=LOAD_RAISE,
+           cases=[((EOP_FILE, EOP_IN_FORCE["interpolation"]),), ((b"garbage\n",),), ((EOP_TEXT[:1000] + b"x" * 100 + b"\n",),),
+                  ((EOP_FILE, "cubic"),),
+                  (("/nonexistent/finals.all",),), ((None,),)]),
         # C-level method tables and functions, through the test client extensions
         Op("Sun.calculate_position", lambda t: bodies_client.sun_position(SUN2, t), st.tuples(body_times).map(lambda a: (a, {})),
            cases=[((T2,),), ((None,),), ((rigged(np.zeros((3, 2)), 2),),), ((rigged(np.zeros((1, 2)), 3),),)]),

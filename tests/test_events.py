@@ -349,6 +349,27 @@ class TestBadInput:
             call()
 
 
+@pytest.mark.parametrize("search", [
+    lambda: find_passes(Elements(*SATS["iss"]), 48.85, 2.35, 35.0, "2030-01-01", "2030-01-01T06:00"),
+    lambda: find_rise_set("moon", 48.85, 2.35, 35.0, "2030-06-01", "2030-06-02"),
+], ids=["passes", "rise_set"])
+def test_one_warning_of_each_kind_per_call(search):
+    """A search past the leap-second table and the EOP converts many times, yet each call warns
+    once of each, at the caller's line; on another thread a call has warnings of its own."""
+    import threading
+
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        search()
+        search()
+        worker = threading.Thread(target=search)
+        worker.start()
+        worker.join()
+    names = sorted(w.category.__name__ for w in caught)
+    assert names == ["EopRangeWarning"] * 3 + ["ErfaDubiousYearWarning"] * 3, [str(w.message) for w in caught]
+    assert {w.filename for w in caught} == {__file__}
+
+
 class TestPasses:
     def test_many_satellites_match_one_at_a_time(self):
         els = [Elements(*SATS[k]) for k in ("iss", "molniya", "geo")] * 3

@@ -262,6 +262,30 @@ class TestElementSetText:
         with pytest.raises(TypeError, match="'tle'"):
             Elements.from_tle(ISS[0])
 
+    def test_a_tle_is_taken_wherever_elements_are(self):
+        """propagate, EarthSatellite and find_passes take a TLE as Elements.from_tle makes it."""
+        from kelvara.events import find_passes
+
+        tle, e = TLE(*ISS), Elements(*ISS)
+        minutes = [0.0, 90.0, -700.0]
+        want = e.propagate(minutes=minutes)
+        grid = propagate([tle, e, tle], minutes=minutes)
+        pair = propagate((e, tle), minutes=minutes[:2], pairwise=True)
+        for k in range(3):
+            np.testing.assert_array_equal(propagate(tle, minutes=minutes)[k], want[k])
+            np.testing.assert_array_equal(EarthSatellite(tle).propagate(minutes=minutes)[k], want[k])
+            for row in grid[k]:
+                np.testing.assert_array_equal(row, want[k])
+            np.testing.assert_array_equal(pair[k][1], want[k][1])
+        window = ("2019-12-09T12:00:00", "2019-12-10T00:00:00")
+        np.testing.assert_array_equal(find_passes(tle, 48.85, 2.35, 35.0, *window),
+                                      find_passes(e, 48.85, 2.35, 35.0, *window))
+        bad = TLE(ISS[0][:68] + "0", ISS[1], False)
+        with pytest.raises(ValueError, match="checksum"):
+            propagate([e, bad], minutes=0.0)
+        with pytest.raises(TypeError, match="item 1 is int"):
+            propagate([tle, 5], minutes=0.0)
+
 
 class TestArrays:
     """Shapes, the two time inputs, the loop orders and threads all give the same bits."""

@@ -498,6 +498,34 @@ class TestArithmetic:
         assert (a.tt + 60.0).scale == "tt"
         assert (Time(["2020"], scale="tdb") + 1.0).scale == "tdb"
 
+    @pytest.mark.parametrize("start, scale, seconds", [
+        ("1980-01-06T00:00:19", "tai", 1449100818.25),          # a GPS week count to 2025
+        ("2000-01-01T12:00:00", "tt", -3155760000.123456789),   # a century back
+        ("2000-01-01T12:00:00", "tt", 6311520000.5),            # two centuries on
+        ("1990-05-06T01:02:03.25", "utc", 1000000000.75),       # through TAI, over leap seconds
+        ("2020-01-01T00:00:00", "tdb", 3000000000.0000001),
+        ("2024-02-29T23:59:59.5", "tai", -86399.75),
+    ])
+    def test_offsets_of_centuries_resolve_below_a_nanosecond(self, start, scale, seconds):
+        """t + seconds and t - (-seconds) against astropy's exact two-part sum, read out on TT and
+        on the own scale; jd1 stays a whole-or-half day count and jd2 within a day."""
+        from fractions import Fraction
+
+        from astropy.time import Time as AstropyTime
+        from astropy.time import TimeDelta
+
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            theirs = AstropyTime(start, scale=scale) + TimeDelta(seconds, format="sec")
+            for ours in (Time(start, scale=scale) + seconds, Time(start, scale=scale) - (-seconds)):
+                jd1, jd2 = ours.jd12[0]
+                assert jd1 * 2 == round(jd1 * 2) and 0.0 <= jd2 <= 1.0
+                for on in ("tt", scale):
+                    a, b = getattr(ours, on).jd12[0]
+                    other = getattr(theirs, on)
+                    ns = (Fraction(a) - Fraction(other.jd1) + Fraction(b) - Fraction(other.jd2)) * 86400 * 10**9
+                    assert abs(ns) < 1, (on, float(ns))
+
     def test_unsupported_operands(self):
         t = Time("2020")
         for bad in ("1", None, [[1.0]], np.timedelta64(1, "M"), np.timedelta64("NaT")):

@@ -7,13 +7,15 @@ satellites at once over kelvara's thread pool. This layer turns the window into 
 
 from __future__ import annotations
 
+import functools
 import math
-from typing import Any
+from typing import Any, Callable, TypeVar
 
 import numpy as np
 
 from kelvara.events import events as _ext
 from kelvara.time import iers
+from kelvara.time import time as _time
 from kelvara.time.time import Time
 
 __all__ = ["find_passes", "find_rise_set", "PASS_DTYPE", "EVENT_DTYPE", "HORIZONS"]
@@ -50,7 +52,21 @@ _STATUS = np.array(["pass", "up", "down"])
 _KINDS = np.array(["rise", "maximum", "set", "transit"])
 
 
-def _time(value: Any, name: str) -> Time:
+_F = TypeVar("_F", bound=Callable[..., Any])
+
+
+def _one_warning_each(fn: _F) -> _F:
+    """fn giving at most one warning of each kind (leap seconds, EOP) per call, at the caller's
+    line: a search converts the window, its nodes and their EOP, each of which would warn."""
+
+    @functools.wraps(fn)
+    def call(*args: Any, **kwargs: Any) -> Any:
+        return _time._one_warning_each(fn, *args, **kwargs)
+
+    return call  # type: ignore[return-value]
+
+
+def _as_time(value: Any, name: str) -> Time:
     try:
         t = value if isinstance(value, Time) else Time(value)
     except (TypeError, ValueError) as e:
@@ -61,8 +77,8 @@ def _time(value: Any, name: str) -> Time:
 
 
 def _window(t0: Any, t1: Any) -> tuple[Any, float]:
-    a = _time(t0, "t0").utc.datetime64.astype("datetime64[us]")
-    b = _time(t1, "t1").utc.datetime64.astype("datetime64[us]")
+    a = _as_time(t0, "t0").utc.datetime64.astype("datetime64[us]")
+    b = _as_time(t1, "t1").utc.datetime64.astype("datetime64[us]")
     if b < a:
         raise ValueError(f"t1 must not be before t0 (t0 = {a}, t1 = {b})")
     return a, float((b - a) / np.timedelta64(1, "us")) * 1e-6
@@ -151,6 +167,7 @@ def _stamp(start: np.datetime64, seconds: np.ndarray) -> np.ndarray:
     return out
 
 
+@_one_warning_each
 def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
                 min_elevation: float = 0.0, deg: bool = True, ellipsoid: Any = None) -> np.ndarray:
     """Passes of one or many satellites over a station between t0 and t1.
@@ -246,6 +263,7 @@ def _pass_records(start: np.datetime64, raw: tuple[np.ndarray, ...], deg: bool) 
     return out[np.lexsort((sat, key))]
 
 
+@_one_warning_each
 def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
                   horizon: Any = None, deg: bool = True, ellipsoid: Any = None) -> np.ndarray:
     """Rise, meridian transit and set of the Sun or the Moon at a station between t0 and t1.

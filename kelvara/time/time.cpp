@@ -577,12 +577,26 @@ PyObject* time_from_utc_days(PyObject*, PyObject* jd) noexcept {
     });
 }
 
+/// _one_warning_each(fn, /, *args, **kwargs): fn(*args, **kwargs) giving at most one
+/// ErfaDubiousYearWarning and one EopRangeWarning, at the line that called the caller.
+PyObject* one_warning_each(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+    if (n < 1) {
+        PyErr_SetString(PyExc_TypeError, "_one_warning_each() needs the function to call");
+        return nullptr;
+    }
+    tt::WarnScopeGuard scope;
+    return PyObject_Vectorcall(args[0], args + 1, size_t(n - 1), kwnames);
+}
+
 template <class F>
 constexpr PyCFunction fastcall(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
 PyMethodDef module_methods[] = {
+    {"_one_warning_each", fastcall(one_warning_each), METH_FASTCALL | METH_KEYWORDS,
+     "_one_warning_each(fn, /, *args, **kwargs)\n--\n\nfn(*args, **kwargs) with one warning of each kind."},
     {"_eop", time_eop, METH_O, "_eop(t)\n--\n\nUT1-UTC (s), xp and yp (rad) at the epochs of a Time."},
     {"_utc_days", time_utc_days, METH_O,
      "_utc_days(t)\n--\n\nThe UTC epochs of a Time as Julian dates of 86400-second days."},

@@ -6,6 +6,8 @@
 
 #include <datetime.h>
 
+#include <cmath>
+#include <utility>
 #include <vector>
 
 namespace kelvara::timeobj {
@@ -139,6 +141,29 @@ inline bool offsets_from(PyObject* o, Offsets& out) {
     return true;
 }
 
+/// a + b as a rounded sum and its exact rounding error (Knuth's two-sum).
+inline std::pair<double, double> two_sum(double a, double b) {
+    double s = a + b;
+    double bb = s - a;
+    return {s, (a - (s - bb)) + (b - bb)};
+}
+
+/// The pair p moved by dt seconds, into out: jd1 keeps its whole-or-half day count and takes
+/// the whole days, jd2 stays within [0, 1] day. dt is split exactly into days and a remainder
+/// (fmod is exact), and the fractions are summed without loss, so that an offset of centuries
+/// still resolves the epoch well below a nanosecond (a single jd2 + dt / 86400 of thousands
+/// of days would round it to some 100 ns).
+inline void shift_pair(const double* p, double dt, double* out) {
+    double rem = std::fmod(dt, ERFA_DAYSEC);
+    double days = (dt - rem) / ERFA_DAYSEC;              // exact: a whole number of days
+    double base = std::round(2.0 * p[0]) * 0.5;           // jd1's whole-or-half day count
+    auto [s, e] = two_sum(p[1], rem / ERFA_DAYSEC);
+    auto [s2, e2] = two_sum(s, p[0] - base);              // p[0] - base is exact (Sterbenz)
+    double whole = std::floor(s2);
+    out[0] = base + days + whole;
+    out[1] = (s2 - whole) + (e + e2);
+}
+
 /// self + seconds: on TAI for a UTC time (so that leap seconds count), on the own scale otherwise.
 inline Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
     TimeObject* t = as_time(self);
@@ -155,8 +180,7 @@ inline Ref add_seconds(PyObject* self, const Offsets& off, double sign) {
         const double* p = src + 2 * (nt == 1 ? 0 : i);
         double dt = sign * off.seconds[size_t(no == 1 ? 0 : i)];
         if (!std::isfinite(dt)) frame::raise(PyExc_ValueError, "time offset %R is not finite", frame::as_float(dt).get());
-        out[2 * i] = p[0];
-        out[2 * i + 1] = p[1] + dt / ERFA_DAYSEC;
+        shift_pair(p, dt, out + 2 * i);
     }
     if (scale == tk::UTC) convert_pairs(tk::TAI, tk::UTC, out, out, n);
     seal(r.get());

@@ -129,11 +129,67 @@ inline Eop eop(const iers::LeapTable& leap) {
     return eop_in_force;
 }
 
+/// One warning of each kind per call of a Python function that converts times many times over
+/// (events' searches: the window, the nodes, their TT and their EOP). While such a call runs
+/// (`_one_warning_each`), a kind this thread has warned of already is not repeated, and the
+/// one warning points at the line that made the call. Per thread, so that calls on other
+/// threads keep their own warnings.
+struct WarnScope {
+    int depth = 0;        // open scopes on this thread
+    int caller = 0;       // depth of the Python frame that opened the outermost one
+    bool dubious = false, past_eop = false;
+};
+inline thread_local WarnScope warn_scope;
+
+/// How many Python frames the running thread has.
+inline int python_depth() {
+    int n = 0;
+    PyFrameObject* f = PyEval_GetFrame();               // borrowed
+    if (f == nullptr) return 0;
+    Py_INCREF(f);
+    while (f != nullptr) {
+        ++n;
+        PyFrameObject* back = PyFrame_GetBack(f);       // new reference or NULL
+        Py_DECREF(f);
+        f = back;
+    }
+    return n;
+}
+
+/// Whether a warning of kind `given` is to be skipped; when not, the stack level it is given at.
+inline bool warned_already(bool WarnScope::*given, int& stacklevel) {
+    WarnScope& s = warn_scope;
+    stacklevel = 1;
+    if (s.depth == 0) return false;
+    if (s.*given) return true;
+    s.*given = true;
+    // level 1 is the innermost frame; the opener's caller sits at depth caller - 1
+    stacklevel = python_depth() - s.caller + 2;
+    if (stacklevel < 1) stacklevel = 1;
+    return false;
+}
+
+/// Opens a warning scope for its lifetime (nested scopes share the outermost one).
+struct WarnScopeGuard {
+    WarnScopeGuard() {
+        WarnScope& s = warn_scope;
+        if (s.depth++ == 0) {
+            s.caller = python_depth();
+            s.dubious = s.past_eop = false;
+        }
+    }
+    ~WarnScopeGuard() { --warn_scope.depth; }
+    WarnScopeGuard(const WarnScopeGuard&) = delete;
+    WarnScopeGuard& operator=(const WarnScopeGuard&) = delete;
+};
+
 /// Warn (once per call) that UTC date y-m-d is outside the table in force.
 inline void warn_dubious(const iers::LeapTable& t, int y, int m, int d) {
+    int level;
+    if (warned_already(&WarnScope::dubious, level)) return;
     std::string expiry = date_of_mjd(t.expiry_mjd);
     frame::check_status(PyErr_WarnFormat(
-        DubiousYearWarning, 1,
+        DubiousYearWarning, level,
         "UTC date %s is outside the leap-second table in force (1960-01-01 to its expiry %s): "
         "TAI-UTC there is a guess. Update it with `pip install -U astropy-iers-data` or "
         "kelvara.time.iers.load_leap_seconds(path)",
@@ -142,9 +198,11 @@ inline void warn_dubious(const iers::LeapTable& t, int y, int m, int d) {
 
 /// Warn (once per call) that UTC date y-m-d is past the Earth orientation data.
 inline void warn_past_eop(const iers::EopTable& e, int y, int m, int d) {
+    int level;
+    if (warned_already(&WarnScope::past_eop, level)) return;
     std::string first = date_of_mjd(e.mjd0), last = date_of_mjd(e.mjd0 + double(e.size() - 1));
     frame::check_status(PyErr_WarnFormat(
-        EopRangeWarning, 1,
+        EopRangeWarning, level,
         "UTC date %s is past the Earth orientation data in force (%s to %s): UT1-UTC and polar "
         "motion are held at their last values. Update them with `pip install -U astropy-iers-data` or "
         "kelvara.time.iers.load_eop(path)",

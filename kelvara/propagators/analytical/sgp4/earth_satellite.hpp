@@ -99,8 +99,7 @@ inline int earth_init(PyObject* self, PyObject* args, PyObject* kwargs) noexcept
             const int m = choice(mode, mode_names, "EarthSatellite", "mode", int(k::Mode::improved));
             if (PyObject_TypeCheck(tle, tle_type)) {
                 if (line2 && line2 != Py_None) frame::raise(PyExc_TypeError, "EarthSatellite() takes a TLE alone, without line2");
-                Ref l1 = frame::getattr(tle, names::line1), l2 = frame::getattr(tle, names::line2);
-                elements = make_elements(elements_type, l1.get(), l2.get(), check, g, m, "EarthSatellite");
+                elements = elements_of_tle(elements_type, tle, check, g, m, "EarthSatellite");
             } else if (PyUnicode_Check(tle) && line2 && PyUnicode_Check(line2)) {
                 elements = make_elements(elements_type, tle, line2, check, g, m, "EarthSatellite");
             } else {

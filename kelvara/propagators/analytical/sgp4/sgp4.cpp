@@ -67,10 +67,9 @@ PyObject* elements_from_tle(PyObject* cls, PyObject* const* args, Py_ssize_t nar
         frame::positional_at_most("from_tle", PyVectorcall_NARGS(nargsf), 1, 1);
         auto [tle, verify, gravity, mode] = frame::parse(sig, args, nargsf, kwnames);
         frame::check_arg_type(tle, tle_type, "tle", false);
-        Ref l1 = frame::getattr(tle, names::line1), l2 = frame::getattr(tle, names::line2);
-        return make_elements(reinterpret_cast<PyTypeObject*>(cls), l1.get(), l2.get(), verify ? truthy(verify) : true,
-                             choice(gravity, gravity_names, "from_tle", "gravity", int(k::Gravity::wgs72)),
-                             choice(mode, mode_names, "from_tle", "mode", int(k::Mode::improved)), "from_tle");
+        return elements_of_tle(reinterpret_cast<PyTypeObject*>(cls), tle, verify ? truthy(verify) : true,
+                                 choice(gravity, gravity_names, "from_tle", "gravity", int(k::Gravity::wgs72)),
+                                 choice(mode, mode_names, "from_tle", "mode", int(k::Mode::improved)), "from_tle");
     });
 }
 
@@ -140,10 +139,10 @@ PyObject* module_propagate(PyObject*, PyObject* const* args, Py_ssize_t nargsf, 
         frame::positional_at_most("propagate", PyVectorcall_NARGS(nargsf), 2, 1);
         auto [elements, t, minutes, pairwise_obj] = frame::parse(sig_propagate, args, nargsf, kwnames);
         const bool pairwise = pairwise_obj ? truthy(pairwise_obj) : false;
-        if (PyObject_TypeCheck(elements, elements_type)) {
+        if (Ref one = elements_or_tle(elements, "propagate")) {
             if (pairwise) frame::raise(PyExc_TypeError, "propagate() argument 'elements' must be a sequence of Elements when pairwise=True");
             Times times = read_times("propagate", t, minutes);
-            return propagate_one(as_elements(elements)->sat, times);
+            return propagate_one(as_elements(one.get())->sat, times);
         }
         Satellites held = collect(elements);
         const std::vector<const k::Satrec*>& sats = held.sats;

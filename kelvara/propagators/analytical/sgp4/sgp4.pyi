@@ -114,7 +114,7 @@ class Elements:
     def epoch_error(self) -> int: ...
 
 def propagate(
-    elements: Elements | Sequence[Elements],
+    elements: Elements | TLE | Sequence[Elements | TLE],
     t: _Times | None = None,
     *,
     minutes: npt.ArrayLike | None = None,

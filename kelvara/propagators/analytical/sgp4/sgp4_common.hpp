@@ -120,6 +120,22 @@ inline Ref make_elements(PyTypeObject* type, PyObject* line1, PyObject* line2, b
     return self;
 }
 
+/// A new Elements of `type` from the two lines of a kelvara TLE: the one way a TLE becomes an
+/// Elements (from_tle, EarthSatellite and every entry that takes Elements).
+inline Ref elements_of_tle(PyTypeObject* type, PyObject* tle, bool verify, int gravity, int mode, const char* fname) {
+    Ref l1 = frame::getattr(tle, names::line1), l2 = frame::getattr(tle, names::line2);
+    return make_elements(type, l1.get(), l2.get(), verify, gravity, mode, fname);
+}
+
+/// An Elements as it is, a TLE made into one as from_tle makes it by default (checksums
+/// verified, WGS 72, improved mode); an empty Ref for anything else.
+inline Ref elements_or_tle(PyObject* o, const char* fname) {
+    if (PyObject_TypeCheck(o, elements_type)) return Ref::borrow(o);
+    if (tle_type && PyObject_TypeCheck(o, tle_type))
+        return elements_of_tle(elements_type, o, true, int(k::Gravity::wgs72), int(k::Mode::improved), fname);
+    return Ref();
+}
+
 /// A new Elements of `type` from mean elements given as numbers (no text): the fields of the
 /// format are filled from them, the lines are None.
 inline Ref make_from_numbers(PyTypeObject* type, long long satnum, const k::MeanElements& m, int gravity, int mode) {

@@ -454,7 +454,8 @@ kelvara's thread pool.
 
 Parameters
 ----------
-elements : Elements or sequence of Elements
+elements : Elements, TLE or sequence of them
+    A kelvara ``TLE`` is taken as ``Elements.from_tle`` makes it (WGS 72, improved mode).
 t : Time or anything Time accepts, optional
     Times (converted to UTC; minutes since each epoch counted in UTC days of 86400 s).
 minutes : array_like, optional

@@ -233,7 +233,7 @@ inline Ref propagate_one(const k::Satrec& sat, const Times& times) {
     return result_tuple(o, times.ndim == 0);
 }
 
-/// The satellites of a sequence of Elements, each held by a reference for the length of the call
+/// The satellites of a sequence of Elements (or TLEs, made into Elements), each held by a reference for the length of the call
 /// (the sequence itself may change once the lock is released; the records never do).
 struct Satellites {
     std::vector<Ref> owners;
@@ -253,11 +253,12 @@ inline Satellites collect(PyObject* elements) {
     out.sats.reserve(std::size_t(n));
     PyObject** items = PySequence_Fast_ITEMS(seq.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!PyObject_TypeCheck(items[i], elements_type))
-            frame::raise(PyExc_TypeError, "propagate() argument 'elements' must hold Elements; item %zd is %.200s", i,
+        Ref e = elements_or_tle(items[i], "propagate");
+        if (!e)
+            frame::raise(PyExc_TypeError, "propagate() argument 'elements' must hold Elements or TLEs; item %zd is %.200s", i,
                          Py_TYPE(items[i])->tp_name);
-        out.owners.push_back(Ref::borrow(items[i]));
-        out.sats.push_back(&as_elements(items[i])->sat);
+        out.sats.push_back(&as_elements(e.get())->sat);
+        out.owners.push_back(std::move(e));
     }
     return out;
 }
