@@ -17,6 +17,7 @@ wrapped over the pole. The loops run on kelvara's thread pool
 from __future__ import annotations
 
 import inspect
+import math
 from numbers import Real
 from typing import Any, Callable
 
@@ -28,6 +29,7 @@ from . import ufuncs
 __all__ = [
     "ecef2geodetic", "geodetic2ecef", "ecef2enu", "enu2ecef", "geodetic2enu", "enu2geodetic",
     "ecef2aer", "aer2ecef", "geodetic2aer", "aer2geodetic", "enu2aer", "aer2enu",
+    "geodesic_inverse", "geodesic_direct", "geodesic_points", "geodesic_area", "vdist", "vreckon",
 ]
 
 _NAMED = {name: (e.Re, e.f) for name in ("wgs84", "grs80", "wgs72") for e in (_create(name),)}
@@ -298,6 +300,246 @@ def aer2enu(az: Any, el: Any, srange: Any, deg: bool = True, *, out: Any = None)
     return _call(ufuncs.aer2enu, ("az", "el", "srange"), (az, el, srange), (1.0 if deg else 0.0,), out)
 
 
+_GEODESIC_NOTES = """
+    The geodesic is the shortest path on the ellipsoid, solved after Karney (J. Geodesy 87:43-55,
+    2013) to about 15 nm for any pair of points, nearly antipodal ones included. Azimuths are
+    clockwise from north in [0, 360). At a pole the azimuth is the limit taken along the meridian
+    of the given longitude: from the north pole with longitude ``lon1``, the azimuth towards the
+    meridian ``lon1 + x`` is ``180 - x``; at the south pole it is ``x``. A latitude beyond +-90, a
+    NaN or an infinity gives NaN in that point's results only."""
+
+
+def geodesic_inverse(lat1: Any, lon1: Any, lat2: Any, lon2: Any, ell: Any = None, deg: bool = True, *,
+                     out: Any = None) -> tuple[Any, Any, Any]:
+    """Distance and azimuths of the geodesic between two points (the inverse geodesic problem).
+
+    Parameters
+    ----------
+    lat1, lon1, lat2, lon2 : array_like
+        Geodetic latitudes and longitudes of the two points, degrees (or radians with
+        ``deg=False``).
+    ell : Ellipsoid, str or None
+        The ellipsoid (default WGS 84), with ``|f| <= 1/50``.
+    deg : bool
+        Angles in degrees (True) or radians.
+    out : tuple of 3 ndarrays, optional
+        Arrays to write s12, azi1, azi2 into.
+
+    Returns
+    -------
+    s12 : ndarray or float
+        Length of the geodesic (m).
+    azi1, azi2 : ndarray or float
+        Azimuth of the geodesic at the first point and, continuing forward, at the second.
+
+    Notes
+    -----{notes}
+    Coincident points give distance 0 and azimuths 0 (or 180 at a pole, by the rule above).
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import geodesic_inverse
+    >>> s12, azi1, azi2 = geodesic_inverse(48.8566, 2.3522, 40.7128, -74.0060)  # Paris - New York
+    >>> print(f"{{s12 / 1000:.3f}} km {{azi1:.4f}} {{azi2:.4f}}")
+    5852.935 km 291.8261 233.7240
+    """
+    return _run(ufuncs.geodesic_inverse, ("lat1", "lon1", "lat2", "lon2"), (lat1, lon1, lat2, lon2), ell, deg, out)
+
+
+def geodesic_direct(lat1: Any, lon1: Any, azimuth: Any, distance: Any, ell: Any = None, deg: bool = True, *,
+                    out: Any = None) -> tuple[Any, Any, Any]:
+    """End point of the geodesic from a point along an azimuth (the direct geodesic problem).
+
+    Parameters
+    ----------
+    lat1, lon1 : array_like
+        Geodetic latitude and longitude of the start, degrees (or radians with ``deg=False``).
+    azimuth : array_like
+        Azimuth at the start, clockwise from north.
+    distance : array_like
+        Length along the geodesic (m); negative goes backwards.
+    ell : Ellipsoid, str or None
+        The ellipsoid (default WGS 84), with ``|f| <= 1/50``.
+    deg : bool
+        Angles in degrees (True) or radians.
+    out : tuple of 3 ndarrays, optional
+        Arrays to write lat2, lon2, azi2 into.
+
+    Returns
+    -------
+    lat2, lon2 : ndarray or float
+        The end point; the longitude in [-180, 180).
+    azi2 : ndarray or float
+        Azimuth of the geodesic there, in [0, 360).
+
+    Notes
+    -----{notes}
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import geodesic_direct
+    >>> lat2, lon2, azi2 = geodesic_direct(48.8566, 2.3522, 291.826083, 5852935.292)
+    >>> print(f"{{lat2:.4f}} {{lon2:.4f}} {{azi2:.4f}}")
+    40.7128 -74.0060 233.7240
+    """
+    return _run(ufuncs.geodesic_direct, ("lat1", "lon1", "azimuth", "distance"), (lat1, lon1, azimuth, distance),
+                ell, deg, out)
+
+
+def vdist(Lat1: Any, Lon1: Any, Lat2: Any, Lon2: Any, ell: Any = None, deg: bool = True) -> tuple[Any, Any]:
+    """pymap3d's ``vincenty.vdist``: distance (m) and azimuth at the first point in [0, 360).
+
+    The arguments and results are pymap3d's, computed by :func:`geodesic_inverse`, which
+    converges for every pair (Vincenty's iteration does not near the antipode).
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import vdist
+    >>> dist, az = vdist(0.0, 0.0, 0.0, 1.0)
+    >>> print(f"{dist:.3f} {az:.1f}")
+    111319.491 90.0
+    """
+    s12, azi1, _ = geodesic_inverse(Lat1, Lon1, Lat2, Lon2, ell, deg)
+    return s12, azi1
+
+
+def vreckon(Lat1: Any, Lon1: Any, Rng: Any, Azim: Any, ell: Any = None, deg: bool = True) -> tuple[Any, Any]:
+    """pymap3d's ``vincenty.vreckon``: the end point (lat2, lon2) with the longitude in [0, 360).
+
+    The arguments (note: distance before azimuth) and results are pymap3d's, computed by
+    :func:`geodesic_direct`.
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import vreckon
+    >>> lat2, lon2 = vreckon(0.0, 0.0, 111319.49079327357, 270.0)
+    >>> print(f"{lat2:.6f} {lon2:.6f}")
+    0.000000 359.000000
+    """
+    lat2, lon2, _ = geodesic_direct(Lat1, Lon1, Azim, Rng, ell, deg)
+    full = 360.0 if deg else 2 * np.pi
+    lon2 = np.mod(lon2, full)
+    return lat2, lon2 - full * (lon2 >= full)
+
+
+def _vertices(name: str, value: Any) -> np.ndarray:
+    checked = _checked(name, value)
+    if _lazy([checked]):
+        raise TypeError(f"{name} must be an in-memory array (Dask and xarray arrays are not taken here)")
+    return np.asarray(checked, dtype=np.float64)
+
+
+def geodesic_points(lat1: Any, lon1: Any, lat2: Any, lon2: Any, n: int, ell: Any = None,
+                    deg: bool = True) -> tuple[np.ndarray, np.ndarray]:
+    """``n`` points evenly spaced along the geodesic between two points, both ends included.
+
+    Parameters
+    ----------
+    lat1, lon1, lat2, lon2 : array_like
+        The two points, degrees (or radians with ``deg=False``); they broadcast.
+    n : int
+        Number of points, at least 2. (pyproj's ``Geod.npts`` gives the n points *between* the
+        ends; ``geodesic_points(..., n + 2)[:, 1:-1]`` is that.)
+    ell : Ellipsoid, str or None
+        The ellipsoid (default WGS 84).
+    deg : bool
+        Angles in degrees (True) or radians.
+
+    Returns
+    -------
+    lats, lons : ndarray
+        Of shape ``broadcast shape + (n,)``; longitudes in [-180, 180).
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import geodesic_points
+    >>> lats, lons = geodesic_points(0.0, 0.0, 0.0, 90.0, 4)
+    >>> print(lats.round(9) + 0.0, lons.round(9) + 0.0)
+    [0. 0. 0. 0.] [ 0. 30. 60. 90.]
+    """
+    if isinstance(n, bool) or not isinstance(n, (int, np.integer)):
+        raise TypeError(f"n must be an int, not {type(n).__name__}")
+    if n < 2:
+        raise ValueError(f"n must be at least 2, not {n}")
+    names = ("lat1", "lon1", "lat2", "lon2")
+    p1, q1, p2, q2 = (_vertices(k, v) for k, v in zip(names, (lat1, lon1, lat2, lon2)))
+    try:
+        shape = np.broadcast_shapes(p1.shape, q1.shape, p2.shape, q2.shape)
+    except ValueError:
+        _broadcast_error(names, [p1, q1, p2, q2], None)
+        raise
+    s12, azi1, _ = geodesic_inverse(p1, q1, p2, q2, ell, deg)
+    t = np.linspace(0.0, 1.0, int(n))
+    lats, lons, _ = geodesic_direct(p1[..., None], q1[..., None], np.asarray(azi1)[..., None],
+                                    np.asarray(s12)[..., None] * t, ell, deg)
+    lats = np.array(np.broadcast_to(lats, shape + (int(n),)))
+    lons = np.array(np.broadcast_to(lons, shape + (int(n),)))
+    # the far end as given (the direct problem reaches it only to within nanometres)
+    half = 180.0 if deg else np.pi
+    end = np.broadcast_to(q2, shape)
+    lats[..., -1] = np.where(np.isnan(lats[..., -1]), np.nan, np.broadcast_to(p2, shape))
+    far = np.mod(end + half, 2 * half) - half
+    lons[..., -1] = np.where(np.isnan(lons[..., -1]), np.nan, far)
+    return lats, lons
+
+
+def geodesic_area(lats: Any, lons: Any, ell: Any = None, deg: bool = True) -> tuple[float, float]:
+    """Area and perimeter of a polygon whose sides are geodesics.
+
+    Parameters
+    ----------
+    lats, lons : array_like
+        The vertices in order, 1-D of the same length (the last joins back to the first).
+    ell : Ellipsoid, str or None
+        The ellipsoid (default WGS 84).
+    deg : bool
+        Angles in degrees (True) or radians.
+
+    Returns
+    -------
+    area : float
+        The area (m^2), positive for vertices counter-clockwise, negative clockwise (as pyproj's
+        ``Geod.polygon_area_perimeter``); of the two regions a polygon bounds, the one it
+        encircles in its own sense, reduced to at most half the ellipsoid's area in magnitude.
+    perimeter : float
+        Sum of the sides' lengths (m).
+
+    A NaN, an infinity or a latitude beyond +-90 gives NaN for both.
+
+    Examples
+    --------
+    >>> from kelvara.geodesy import geodesic_area
+    >>> area, perimeter = geodesic_area([0.0, 0.0, 1.0, 1.0], [0.0, 1.0, 1.0, 0.0])
+    >>> print(f"{area / 1e6:.3f} km2 {perimeter / 1e3:.3f} km")
+    12308.778 km2 443.771 km
+    """
+    la, lo = _vertices("lats", lats), _vertices("lons", lons)
+    if la.ndim != 1 or lo.shape != la.shape:
+        raise ValueError(f"lats and lons must be 1-D of the same length, not of shapes {la.shape} and {lo.shape}")
+    if la.size == 0:
+        return 0.0, 0.0
+    a, f = _ellipsoid(ell)
+    s12, S12, cross = ufuncs._geodesic_edge(la, lo, np.roll(la, -1), np.roll(lo, -1), a, f, 1.0 if deg else 0.0)
+    perimeter = math.fsum(s12)
+    if math.isnan(perimeter):
+        return math.nan, math.nan
+    e2 = f * (2 - f)
+    b = a * (1 - f)
+    e = math.sqrt(abs(e2))
+    ratio = 1.0 if e2 == 0 else (math.atanh(e) if e2 > 0 else math.atan(e)) / e
+    area0 = 4 * math.pi * (a * a + b * b * ratio) / 2
+    # the edges' areas add up clockwise-positive, within a multiple of the ellipsoid's area
+    area = math.remainder(math.fsum(S12), area0)
+    if int(np.sum(cross)) % 2:
+        area += (-1.0 if area >= 0 else 1.0) * area0 / 2   # the polygon encircles a pole
+    area = -area
+    if area > area0 / 2:
+        area -= area0
+    elif area <= -area0 / 2:
+        area += area0
+    return area + 0.0, perimeter
+
+
 _ENU = "e, n, u : array_like\n        East, north, up of the target from the observer (m)."
 _ECEF = "x, y, z : array_like\n        ECEF coordinates (m)."
 _GEO = ("lat, lon, h : array_like\n        Geodetic latitude, longitude (degrees, or radians with ``deg=False``) and "
@@ -379,8 +621,12 @@ aer2enu.__doc__ = """East, north, up offsets of azimuth, elevation and slant ran
     1000.0 0.0 0.0
     """
 
+for _fn in (geodesic_inverse, geodesic_direct):
+    _fn.__doc__ = (_fn.__doc__ or "").format(notes=_GEODESIC_NOTES)
+
 # numpydoc sections start at the margin (Python 3.11 keeps a docstring's indentation)
-_all: tuple[Callable[..., Any], ...] = (ecef2geodetic, geodetic2ecef, *_DOCS, enu2aer, aer2enu)
+_all: tuple[Callable[..., Any], ...] = (ecef2geodetic, geodetic2ecef, *_DOCS, enu2aer, aer2enu, geodesic_inverse,
+                                        geodesic_direct, vdist, vreckon, geodesic_points, geodesic_area)
 for _each in _all:
     _each.__doc__ = inspect.cleandoc(_each.__doc__ or "")
 

@@ -13,6 +13,7 @@
 
 #include <numpy/arrayscalars.h>
 #include "geodesy_kernels.hpp"
+#include "geodesic_kernels.hpp"
 
 #include <cfenv>
 #include <cstring>
@@ -25,6 +26,7 @@
 namespace {
 
 namespace kb = kelvara::geodesy::batch;
+namespace kg = kelvara::geodesy::geodesic;
 
 /// Points per vector block: one AVX-512 register of doubles, two AVX2, four SSE2.
 constexpr int block = 8;
@@ -74,6 +76,65 @@ struct Kernel {
     }
     __attribute__((target("sse4.2"))) static void sse42(const double* const* in, const Py_ssize_t* step,
                                                         double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
+                         Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+};
+
+/// A scalar kernel F(cache, inputs..., outputs...) behind the block interface of Kernel: the
+/// geodesic problems iterate a number of times that differs from point to point, so each lane
+/// runs on its own. The levels with fused multiply-add build it with the instruction in place of
+/// libm's fma (same bits: fma rounds once either way). A lane whose inputs are bit for bit those
+/// of the lane before copies its results (a broadcast input, the padding of a last block).
+template <int NIN, int NOUT, auto F>
+struct ScalarKernel {
+    static constexpr int nin = NIN, nout = NOUT;
+
+    template <std::size_t... I, std::size_t... J>
+    [[gnu::always_inline]] static inline void run(const double* const* in, const Py_ssize_t* step,
+                                                 double* const* out, Py_ssize_t nblocks, std::index_sequence<I...>,
+                                                 std::index_sequence<J...>) noexcept {
+        const double* ip[NIN] = {in[I]...};
+        double* op[NOUT] = {out[J]...};
+        kg::Cache cache;
+        std::uint64_t last[NIN];
+        bool have_last = false;
+        double prev[NOUT] = {};
+        for (Py_ssize_t b = 0; b < nblocks; ++b) {
+            for (int i = 0; i < block; ++i) {
+                std::uint64_t now[NIN] = {std::bit_cast<std::uint64_t>(ip[I][i])...};
+                bool same = have_last;
+                for (int k = 0; k < NIN; ++k) same = same && now[k] == last[k];
+                if (!same) {
+                    F(cache, ip[I][i]..., prev[J]...);
+                    for (int k = 0; k < NIN; ++k) last[k] = now[k];
+                    have_last = true;
+                }
+                ((op[J][i] = prev[J]), ...);
+            }
+            ((ip[I] += step[I]), ...);
+            ((op[J] += block), ...);
+        }
+    }
+
+    [[gnu::always_inline]] static inline void blocks(const double* const* in, const Py_ssize_t* step,
+                                                    double* const* out, Py_ssize_t nblocks) noexcept {
+        run(in, step, out, nblocks, std::make_index_sequence<NIN>{}, std::make_index_sequence<NOUT>{});
+    }
+
+    __attribute__((target("avx512f,fma"))) static void avx512(const double* const* in, const Py_ssize_t* step,
+                                                              double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    __attribute__((target("avx2,fma"))) static void avx2(const double* const* in, const Py_ssize_t* step,
+                                                         double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    static void sse42(const double* const* in, const Py_ssize_t* step, double* const* out,
+                      Py_ssize_t nblocks) noexcept {
         blocks(in, step, out, nblocks);
     }
     static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
@@ -212,6 +273,9 @@ using Geodetic2Aer = Kernel<9, 3, kb::geodetic2aer>;
 using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic<false>, kb::aer2geodetic<true>>;
 using Enu2Aer = Kernel<4, 3, kb::enu2aer>;
 using Aer2Enu = Kernel<4, 3, kb::aer2enu>;
+using GeodesicInverse = ScalarKernel<7, 3, kg::inverse_point>;
+using GeodesicDirect = ScalarKernel<7, 3, kg::direct_point>;
+using GeodesicEdge = ScalarKernel<7, 3, kg::edge_point>;
 
 #define KV_ENTRY(K, name, doc) {name, doc, K::nin, K::nout, {K::avx512, K::avx2, K::sse42, K::baseline}, ufunc_loop<K>, nullptr}
 
@@ -242,6 +306,15 @@ Conversion conversions[] = {
              "enu2aer(e, n, u, deg) -> (az, el, srange)\n\nAzimuth, elevation, range of east, north, up."),
     KV_ENTRY(Aer2Enu, "aer2enu",
              "aer2enu(az, el, srange, deg) -> (e, n, u)\n\nEast, north, up of azimuth, elevation, range."),
+    KV_ENTRY(GeodesicInverse, "geodesic_inverse",
+             "geodesic_inverse(lat1, lon1, lat2, lon2, a, f, deg) -> (s12, azi1, azi2)\n\n"
+             "Distance (m) and azimuths in [0, 360) of the geodesic between two points."),
+    KV_ENTRY(GeodesicDirect, "geodesic_direct",
+             "geodesic_direct(lat1, lon1, azi1, s12, a, f, deg) -> (lat2, lon2, azi2)\n\n"
+             "End point and azimuth there of the geodesic from a point along an azimuth for s12 m."),
+    KV_ENTRY(GeodesicEdge, "_geodesic_edge",
+             "_geodesic_edge(lat1, lon1, lat2, lon2, a, f, deg) -> (s12, S12, cross)\n\n"
+             "Length, area to the equator (m^2) and crossing of longitude 0 (+1, -1, 0) of a polygon edge."),
 };
 
 char double_types[16];
