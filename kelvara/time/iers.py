@@ -35,7 +35,10 @@ __all__ = [
 ]
 
 
-def _read(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes]) -> tuple[bytes, str]:
+_Path = str | bytes | _os.PathLike[str] | _os.PathLike[bytes]
+
+
+def _read(path: _Path) -> tuple[bytes, str]:
     # The name is kept as os.fsdecode gives it: a file name that is not valid in the file-system
     # encoding (surrogate escapes, as os.listdir returns it) opens and is reported as given.
     name = _os.fsdecode(_os.fspath(path))
@@ -43,7 +46,7 @@ def _read(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes]) -> tuple[
         return f.read(), name
 
 
-def load_leap_seconds(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes]) -> None:
+def load_leap_seconds(path: _Path) -> None:
     """Put the leap-second table of a file in force for every later conversion.
 
     Parameters
@@ -57,7 +60,10 @@ def load_leap_seconds(path: str | bytes | _os.PathLike[str] | _os.PathLike[bytes
     ------
     ValueError
         A file that cannot be read, naming the file, the line and its text. The table in
-        force stays as it was.
+        force stays as it was. So is one holding what no leap-second table can: TAI-UTC from
+        1972 on that is not a whole number of seconds from 10 to 1000, or that falls by more
+        than one second at a step (UTC allows a negative leap second), or an expiry outside
+        the years 1972 to 9999.
     OSError
         A file that cannot be opened.
 
@@ -104,9 +110,6 @@ def leap_seconds() -> list[tuple[_datetime.date, float]]:
     """
     steps, _, _ = _time._leap_seconds()
     return [(_datetime.date(y, m, 1), v) for y, m, v in steps]
-
-
-_Path = str | bytes | _os.PathLike[str] | _os.PathLike[bytes]
 
 
 def load_eop(path: _Path | Sequence[_Path], interpolation: Literal["lagrange", "linear"] = "lagrange") -> None:
@@ -157,7 +160,7 @@ def load_eop(path: _Path | Sequence[_Path], interpolation: Literal["lagrange", "
     """
     if interpolation not in ("lagrange", "linear"):
         raise ValueError(f"interpolation {interpolation!r} is not one of 'lagrange', 'linear'")
-    paths = list(path) if isinstance(path, (list, tuple)) else [path]
+    paths: Sequence[Any] = path if isinstance(path, (list, tuple)) else [path]
     _time._set_eop([_read(p) for p in paths], interpolation == "linear")
 
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -414,6 +415,15 @@ inline const int* cut_field(const int (&fields)[N][2], std::size_t length) noexc
     return nullptr;
 }
 
+/// "<what> <first>-<last>" in `buf` (snprintf rather than std::to_string, whose digit table
+/// would be exported from the module).
+inline const char* columns_text(std::string& buf, const char* what, int first, int last) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %d-%d", what, first, last);
+    buf = text;
+    return buf.c_str();
+}
+
 /// A line without its trailing blanks and carriage return.
 inline std::string_view without_trailing_blanks(std::string_view line) noexcept {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.remove_suffix(1);
@@ -458,8 +468,7 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
         if (detail::trim(line).empty()) return true;
         const std::string_view kept = detail::without_trailing_blanks(line);
         if (const int* f = detail::cut_field(detail::finals_fields, kept.size())) {
-            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
-            return fail(no, line, what.c_str());
+            return fail(no, line, detail::columns_text(what, "the row ends inside columns", f[0], f[1]));
         }
         double mjd, ut1, x, y;
         if (!detail::number(column(line, 8, 15), mjd) || mjd != std::floor(mjd))
@@ -490,8 +499,7 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
             double v;
             if (field.empty()) continue;
             if (!detail::number(field, v)) {
-                what = "cannot read columns " + std::to_string(first) + "-" + std::to_string(last);
-                return fail(no, line, what.c_str());
+                return fail(no, line, detail::columns_text(what, "cannot read columns", first, last));
             }
             const bool is_ut1 = first == 59 || first == 155;
             if (const char* bad = detail::implausible_eop(is_ut1 ? v : 0.0, is_ut1 ? 0.0 : v, 0.0))
@@ -530,8 +538,7 @@ inline ReadError read_c04(std::string_view text, EopTable& out) {
         if (s.empty() || s.front() == '#') return true;
         const std::string_view kept = detail::without_trailing_blanks(line);
         if (const int* f = detail::cut_field(detail::c04_fields, kept.size())) {
-            what = "the row ends inside columns " + std::to_string(f[0]) + "-" + std::to_string(f[1]);
-            return fail(no, line, what.c_str());
+            return fail(no, line, detail::columns_text(what, "the row ends inside columns", f[0], f[1]));
         }
         if (kept.size() < 62) return fail(no, line, "the row ends before UT1-UTC in columns 51-62");
         double mjd, hour, x, y, ut1;

@@ -297,7 +297,7 @@ EopRangeWarning
 Raises
 ------
 ValueError
-    An epoch before the data (1973-01-02 for finals2000A.all).
+    An epoch before the data (1962-01-01 for the default C04 series).
 
 Examples
 --------
