@@ -417,8 +417,20 @@ class TestImpossibleEllipsoid:
             else:
                 find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09", ellipsoid=ell)
 
-    def test_a_sound_ellipsoid_is_taken(self):
+    def test_every_form_of_the_argument_is_the_same_station(self):
+        # ell= takes what geodesy's ell= takes; ellipsoid= is its older name
         from types import SimpleNamespace
 
-        ours = find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09", ellipsoid=SimpleNamespace(Re=A, f=F))
-        assert np.array_equal(ours, find_rise_set("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09"))
+        import pymap3d
+
+        from kelvara.mathtools.ellipsoid.ellipsoid import create
+
+        args = ("sun", 48.85, 2.35, 35.0, "2026-12-08", "2026-12-09")
+        ref = find_rise_set(*args)
+        for kw in ({"ellipsoid": SimpleNamespace(Re=A, f=F)}, {"ell": "WGS84"}, {"ell": create("wgs84")},
+                   {"ell": pymap3d.Ellipsoid.from_name("wgs84")}):
+            assert np.array_equal(find_rise_set(*args, **kw), ref), kw
+        with pytest.raises(TypeError, match="not both"):
+            find_rise_set(*args, ell="wgs84", ellipsoid=create("wgs84"))
+        with pytest.raises(ValueError, match="ell must be an Ellipsoid, None or one of"):
+            find_passes(Elements(*SATS["iss"]), *args[1:], ell="mars")

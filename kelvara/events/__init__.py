@@ -13,6 +13,7 @@ from typing import Any, Callable, TypeVar
 
 import numpy as np
 
+from kelvara import _ellipsoid_arg
 from kelvara.events import events as _ext
 from kelvara.time import iers
 from kelvara.time import time as _time
@@ -44,7 +45,6 @@ EVENT_DTYPE = np.dtype([
 #: Named horizons, degrees: the elevation of the Sun's centre that each twilight ends at.
 HORIZONS = {"civil": -6.0, "nautical": -12.0, "astronomical": -18.0}
 
-_WGS84 = (6378137.0, 1.0 / 298.257223563)
 _NODE_SPACING = 86400  # seconds between the time axis' nodes
 _SUN_HORIZON = -0.8333  # degrees: upper limb (16') on the horizon with standard refraction (34')
 _REFRACTION = 34.0 / 60.0  # degrees, standard refraction at the horizon
@@ -115,7 +115,16 @@ def _axis(start: np.datetime64, T: float) -> tuple[Any, ...]:
             np.ascontiguousarray(dut1 - tt_utc), np.ascontiguousarray(xp), np.ascontiguousarray(yp))
 
 
-def _station(lat: Any, lon: Any, alt: Any, deg: bool, ellipsoid: Any) -> tuple[float, ...]:
+def _ell(ell: Any, ellipsoid: Any) -> tuple[Any, str]:
+    """The ellipsoid argument and the keyword it came by (`ellipsoid` is the older name)."""
+    if ellipsoid is None:
+        return ell, "ell"
+    if ell is not None:
+        raise TypeError("give the ellipsoid as ell or as ellipsoid, not both")
+    return ellipsoid, "ellipsoid"
+
+
+def _station(lat: Any, lon: Any, alt: Any, deg: bool, ell: Any, ell_name: str = "ell") -> tuple[float, ...]:
     vals = []
     for name, v in (("lat", lat), ("lon", lon), ("alt", alt)):
         try:
@@ -130,19 +139,7 @@ def _station(lat: Any, lon: Any, alt: Any, deg: bool, ellipsoid: Any) -> tuple[f
         la, lo = math.radians(la), math.radians(lo)
     if abs(la) > math.pi / 2:
         raise ValueError(f"lat must lie within [-90, 90] degrees ([-pi/2, pi/2] with deg=False), got {lat!r}")
-    if ellipsoid is None:
-        a, f = _WGS84
-    else:
-        try:
-            a, f = float(ellipsoid.Re), float(ellipsoid.f)
-        except AttributeError:
-            raise TypeError("ellipsoid must be a kelvara Ellipsoid (with Re and f)") from None
-        # an equatorial radius that is not a positive length, or a flattening that leaves no
-        # polar radius (f >= 1), is no ellipsoid a station can stand on
-        if not (0.0 < a < math.inf):
-            raise ValueError(f"ellipsoid must have a finite equatorial radius Re > 0, got Re = {a!r}")
-        if not (-math.inf < f < 1.0):
-            raise ValueError(f"ellipsoid must have a finite flattening f < 1, got f = {f!r}")
+    a, f = _ellipsoid_arg.resolve_solid(ell, ell_name)
     return la, lo, h, a, f
 
 
@@ -169,7 +166,8 @@ def _stamp(start: np.datetime64, seconds: np.ndarray) -> np.ndarray:
 
 @_one_warning_each
 def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
-                min_elevation: float = 0.0, deg: bool = True, ellipsoid: Any = None) -> np.ndarray:
+                min_elevation: float = 0.0, deg: bool = True, ell: Any = None,
+                ellipsoid: Any = None) -> np.ndarray:
     """Passes of one or many satellites over a station between t0 and t1.
 
     Parameters
@@ -189,8 +187,10 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
         [-90, 90].
     deg : bool, optional
         Angles in and out in degrees (default) or radians.
-    ellipsoid : Ellipsoid, optional
-        The station's ellipsoid; WGS 84 by default. One whose ``Re`` is not a finite positive
+    ell : Ellipsoid, str or None, optional
+        The station's ellipsoid, as geodesy's functions take it: None (WGS 84), a name
+        ('wgs84', 'grs80', 'wgs72'), a kelvara ``Ellipsoid`` or a pymap3d ``Ellipsoid``
+        (``ellipsoid=`` is the older name of this argument). One whose ``Re`` is not a finite positive
         length, or whose ``f`` is not finite and below 1, raises ValueError.
 
     Returns
@@ -226,7 +226,7 @@ def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: 
     True
     """
     start, T = _window(t0, t1)
-    la, lo, h, a, f = _station(lat, lon, alt, deg, ellipsoid)
+    la, lo, h, a, f = _station(lat, lon, alt, deg, *_ell(ell, ellipsoid))
     thr = _angle(min_elevation, "min_elevation", deg)
     seq = list(elements) if isinstance(elements, (list, tuple)) else (
         [elements] if not hasattr(elements, "__len__") or isinstance(elements, (str, bytes)) else list(elements))
@@ -265,7 +265,8 @@ def _pass_records(start: np.datetime64, raw: tuple[np.ndarray, ...], deg: bool) 
 
 @_one_warning_each
 def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
-                  horizon: Any = None, deg: bool = True, ellipsoid: Any = None) -> np.ndarray:
+                  horizon: Any = None, deg: bool = True, ell: Any = None,
+                ellipsoid: Any = None) -> np.ndarray:
     """Rise, meridian transit and set of the Sun or the Moon at a station between t0 and t1.
 
     Parameters
@@ -285,8 +286,10 @@ def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: An
         centre at -6, -12 or -18 degrees (twilight).
     deg : bool, optional
         Angles in and out in degrees (default) or radians.
-    ellipsoid : Ellipsoid, optional
-        The station's ellipsoid; WGS 84 by default. One whose ``Re`` is not a finite positive
+    ell : Ellipsoid, str or None, optional
+        The station's ellipsoid, as geodesy's functions take it: None (WGS 84), a name
+        ('wgs84', 'grs80', 'wgs72'), a kelvara ``Ellipsoid`` or a pymap3d ``Ellipsoid``
+        (``ellipsoid=`` is the older name of this argument). One whose ``Re`` is not a finite positive
         length, or whose ``f`` is not finite and below 1, raises ValueError.
 
     Returns
@@ -311,7 +314,7 @@ def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: An
     if name not in ("sun", "moon"):
         raise ValueError(f"body must be 'sun' or 'moon', got {body!r}")
     start, T = _window(t0, t1)
-    la, lo, h, a, f = _station(lat, lon, alt, deg, ellipsoid)
+    la, lo, h, a, f = _station(lat, lon, alt, deg, *_ell(ell, ellipsoid))
     limb = False
     if horizon is None:
         if name == "sun":

@@ -23,7 +23,7 @@ from typing import Any, Callable
 
 import numpy as np
 
-from ..mathtools.ellipsoid.ellipsoid import create as _create
+from .. import _ellipsoid_arg
 from . import ufuncs
 
 __all__ = [
@@ -32,29 +32,14 @@ __all__ = [
     "geodesic_inverse", "geodesic_direct", "geodesic_points", "geodesic_area", "vdist", "vreckon",
 ]
 
-_NAMED = {name: (e.Re, e.f) for name in ("wgs84", "grs80", "wgs72") for e in (_create(name),)}
-_WGS84 = _NAMED["wgs84"]
+_NAMED = _ellipsoid_arg.NAMED
+_WGS84 = _ellipsoid_arg.WGS84
 _A84, _F84 = _WGS84
 _point = ufuncs._point
 _REAL = "biuf"
 
 
-def _ellipsoid(ell: Any) -> tuple[float, float]:
-    """(a, f) of `ell`: None, a name, or an object with Re and f (kelvara) or semimajor_axis and
-    flattening (pymap3d)."""
-    if ell is None:
-        return _WGS84
-    if isinstance(ell, str):
-        try:
-            return _NAMED[ell.lower()]
-        except KeyError:
-            raise ValueError(f"ell must be an Ellipsoid, None or one of 'wgs84', 'grs80', 'wgs72', "
-                             f"not {ell!r}") from None
-    for a_name, f_name in (("Re", "f"), ("semimajor_axis", "flattening")):
-        a, f = getattr(ell, a_name, None), getattr(ell, f_name, None)
-        if a is not None and f is not None:
-            return float(a), float(f)
-    raise TypeError(f"ell must be an Ellipsoid, a name or None, not {type(ell).__name__}")
+_ellipsoid = _ellipsoid_arg.resolve
 
 
 def _checked(name: str, value: Any) -> Any:
