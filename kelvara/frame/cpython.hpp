@@ -109,6 +109,7 @@ private:
 /// makes its own entries for C code: an empty code object in a frame of its own.
 inline void add_traceback(const char* funcname, const char* filename, int lineno) noexcept {
     PyObject* exc = take_exception();
+    if (!exc) return;
     PyObject* globals = PyDict_New();
     PyCodeObject* code = globals ? PyCode_NewEmpty(filename, funcname, lineno) : nullptr;
     PyFrameObject* f = code ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
