@@ -339,6 +339,51 @@ class TestProfiling:
         src = "tests/ext/frametest.cpp"
         assert events == [("call", src, None), ("return", src, 7), ("call", src, None), ("return", src, None)]
 
+    @staticmethod
+    def _two_calls():
+        ft.profiled(7)
+        with pytest.raises(ValueError):
+            ft.profiled(None)
+
+    def test_event_sequence(self):
+        """Every event sys.setprofile hears around a C function, the same on every version: the
+        interpreter's c_call, the call and return of the function's own frame, then c_return (or
+        c_exception when it failed)."""
+        seen = []
+
+        def profiler(frame, event, arg):
+            name = arg.__name__ if event.startswith("c_") else frame.f_code.co_name
+            seen.append((event, name, os.path.basename(frame.f_code.co_filename)))
+
+        sys.setprofile(profiler)
+        try:
+            self._two_calls()
+        finally:
+            sys.setprofile(None)
+        here = os.path.basename(__file__)
+        ours = [e for e in seen if e[1] == "profiled"]
+        assert ours == [
+            ("c_call", "profiled", here), ("call", "profiled", "frametest.cpp"), ("return", "profiled", "frametest.cpp"),
+            ("c_return", "profiled", here),
+            ("c_call", "profiled", here), ("call", "profiled", "frametest.cpp"), ("return", "profiled", "frametest.cpp"),
+            ("c_exception", "profiled", here),
+        ]
+
+    def _cprofile(self):
+        import cProfile
+        import pstats
+        profile = cProfile.Profile()
+        profile.runcall(self._two_calls)
+        return {key: value[:2] for key, value in pstats.Stats(profile).stats.items()}
+
+    def test_cprofile_sees_the_builtin(self):
+        assert self._cprofile()[("~", 0, "<built-in method frametest.profiled>")] == (2, 2)
+
+    @pytest.mark.skipif(sys.version_info[:2] == (3, 12),
+                        reason="3.12's cProfile is a sys.monitoring tool, and 3.12 has no C API to hand it a C function's frame")
+    def test_cprofile_sees_the_frame(self):
+        assert self._cprofile()[("tests/ext/frametest.cpp", 1, "profiled")] == (2, 2)
+
     def test_module_initialisation_is_reported(self, python):
         out = python(
             """
@@ -417,13 +462,21 @@ class TestModuleLifecycle:
     def test_one_interpreter_per_process(self, python):
         out = python(
             """
-            import _xxsubinterpreters as interpreters
+            import sys
             import kelvara.datamodel.structured
-            sub = interpreters.create()
-            try:
-                interpreters.run_string(sub, "import kelvara.datamodel.structured")
-            except interpreters.RunFailedError as e:
-                print(e)
+            # a subinterpreter sharing the main one's lock, as every subinterpreter did before 3.12
+            if sys.version_info >= (3, 13):
+                import _interpreters
+                sub = _interpreters.create("legacy")
+                failure = _interpreters.run_string(sub, "import kelvara.datamodel.structured")
+                print(failure.msg if failure else "")
+            else:
+                import _xxsubinterpreters as interpreters
+                sub = interpreters.create(**({"isolated": False} if sys.version_info >= (3, 12) else {}))
+                try:
+                    interpreters.run_string(sub, "import kelvara.datamodel.structured")
+                except interpreters.RunFailedError as e:
+                    print(e)
             """
         )
         assert "Interpreter change detected - this module can only be loaded into one interpreter per process." in out

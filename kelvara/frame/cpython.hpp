@@ -6,7 +6,7 @@
 //   - 3.12 moved the tracing flag out of `cframe`, and rebuilt sys.setprofile on PEP 669
 //     (sys.monitoring); the profile function in the thread state still takes our frames;
 //   - 3.12 deprecated PyErr_Fetch/PyErr_Restore (PyErr_GetRaisedException replaces them) and
-//     Py_OptimizeFlag (sys.flags.optimize tells the same);
+//     Py_OptimizeFlag (still set from the configuration on 3.12 and 3.13);
 //   - 3.13 renamed `_PyThreadState_UncheckedGet` (PyThreadState_GetUnchecked), hid
 //     `_PyObject_GetDictPtr`, `_PyTraceback_Add` and `_PyErr_FormatFromCause`, and offers the
 //     PEP 669 C API (PyMonitoring_*), through which tools such as cProfile hear our calls.
@@ -109,6 +109,7 @@ private:
 /// makes its own entries for C code: an empty code object in a frame of its own.
 inline void add_traceback(const char* funcname, const char* filename, int lineno) noexcept {
     PyObject* exc = take_exception();
+    if (!exc) return;
     PyObject* globals = PyDict_New();
     PyCodeObject* code = globals ? PyCode_NewEmpty(filename, funcname, lineno) : nullptr;
     PyFrameObject* f = code ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
@@ -154,23 +155,19 @@ inline const char* type_name(PyTypeObject* t) noexcept { return _PyType_Name(t);
 
 // ---- assertions
 
-/// True unless the interpreter runs with assertions disabled (-O).
+/// True unless the interpreter runs with assertions disabled (-O); read at every call, so that
+/// a change of the flag while the interpreter runs (the tests make one) takes effect at once.
+/// Py_OptimizeFlag is deprecated since 3.12 but still set from the configuration on 3.12 and
+/// 3.13; sys.flags.optimize says the same at start-up but is fixed for the interpreter's life.
+/// Where the flag is gone (a later version), PyConfig_GetInt("optimization_level") replaces it.
 inline bool assertions_enabled() noexcept {
-#if KELVARA_PY_MINOR >= 12
-    // sys.flags is fixed for the life of the interpreter, so it is read once.
-    static int optimize = -1;
-    if (__builtin_expect(optimize < 0, 0)) {
-        ErrorStash keep;
-        PyObject* flags = PySys_GetObject("flags");  // borrowed
-        PyObject* level = flags ? PyObject_GetAttrString(flags, "optimize") : nullptr;
-        long v = level ? PyLong_AsLong(level) : 0;
-        Py_XDECREF(level);
-        if (PyErr_Occurred()) { PyErr_Clear(); v = 0; }
-        optimize = v > 0 ? int(v) : 0;
-    }
-    return optimize == 0;
-#else
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
     return Py_OptimizeFlag == 0;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
 #endif
 }
 
