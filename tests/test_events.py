@@ -16,6 +16,8 @@ from kelvara.propagators.analytical.sgp4.sgp4 import Elements
 from kelvara.time import iers
 from kelvara.time.time import Time
 
+from conftest import interrupt
+
 A, F = 6378137.0, 1 / 298.257223563
 US = np.timedelta64(1, "us")
 
@@ -375,3 +377,53 @@ class TestPasses:
         assert find_passes([], 0, 0, 0, "2026-12-08", "2026-12-09").size == 0
         p = find_passes(Elements(*SATS["geo"]), 0.0, -166.0, 0.0, "2026-12-08", "2026-12-08")
         assert [str(s) for s in p["status"]] == ["up"]
+
+
+LONG_SETUP = f"""
+import warnings
+warnings.simplefilter("ignore")
+import numpy as np
+from kelvara.events import find_passes, find_rise_set
+from kelvara.propagators.analytical.sgp4.sgp4 import Elements
+geo, iss = Elements(*{SATS["geo"]!r}), Elements(*{SATS["iss"]!r})
+# first calls: modules, node tables and caches ready before the timed call
+find_passes([geo, iss], 48.85, 2.35, 35.0, "2026-12-08", "2026-12-10")
+find_rise_set("moon", 48.85, 2.35, 0.0, "2026-01-01", "2026-01-10")
+"""
+
+# Calls of many seconds each (minutes before the search stepped on from its last state).
+LONG_CALLS = {
+    "geo-30-years": 'find_passes([geo] * 20, 48.85, 2.35, 35.0, "2016-12-08", "2046-12-08")',
+    "iss-50-times-100-years": 'find_passes([iss] * 50, 48.85, 2.35, 10.0, "2000-01-01", "2100-01-01")',
+    "moon-150-years": 'find_rise_set("moon", 48.85, 2.35, 0.0, "1975-01-01", "2125-01-01")',
+    "deep-space-unsorted": "geo.propagate(minutes=np.random.default_rng(1).uniform(-1e8, 1e8, 2_000_000))",
+}
+
+
+class TestLongSearches:
+    @pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+    def test_ctrl_c_within_half_a_second(self, call):
+        latency, unset = interrupt(LONG_SETUP, call)
+        assert unset and latency < 0.5, latency
+
+    def test_cost_linear_in_the_window(self, python):
+        # A one-day resonant GEO: every sample of the search once restarted the resonance
+        # integrator from the epoch, a cost quadratic in the window. Best process times of
+        # alternating runs, 6 and 30 years from the same start.
+        out = python(LONG_SETUP + """
+import time
+best = {}
+for _ in range(3):
+    for end in ("2022-12-08", "2046-12-08"):
+        start = time.process_time()
+        find_passes(geo, 48.85, 2.35, 35.0, "2016-12-08", end)
+        best[end] = min(best.get(end, 1e9), time.process_time() - start)
+print(best["2046-12-08"] / best["2022-12-08"])
+""")
+        assert float(out) <= 5.0, out
+
+    def test_geo_never_up_over_thirty_years(self):
+        # too far north for the threshold all through: one record, as for a short window
+        geo = Elements(*SATS["geo"])
+        down = find_passes(geo, 75.0, 2.35, 0.0, "2016-12-08", "2046-12-08", min_elevation=35.0)
+        assert [str(s) for s in down["status"]] == ["down"]
