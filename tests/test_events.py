@@ -36,6 +36,9 @@ SATS = {
                 tle("2 40296  62.8000 120.0000 7300000 270.0000  30.0000  2.00610000 12345")),
     "geo": (tle("1 41866U 16071A   26341.50000000 -.00000100  00000-0  00000+0 0  9990"),
             tle("2 41866   0.0300  90.0000 0002000 180.0000 180.0000  1.00270000 12345")),
+    # epoch at noon on 2016-12-31, a day of 86401 s (it ends in a leap second)
+    "iss-2016": (tle("1 25544U 98067A   16366.50000000  .00016717  00000-0  30221-3 0  9990"),
+                 tle("2 25544  51.6400 208.9163 0006317  69.9862  25.2906 15.49560532 12345")),
 }
 
 
@@ -132,6 +135,8 @@ CASES = [
     ("molniya-perigee-south", "molniya", (-35.0, 149.0, 600.0), "2026-12-08", 3, 10.0),  # #1017
     ("geo-never-sets", "geo", (-20.0, -150.0, 0.0), "2026-12-08", 2, 0.0),  # it hangs at -166.3 deg
     ("geo-never-rises", "geo", (30.0, 14.0, 0.0), "2026-12-08", 2, 0.0),
+    # a window on the leap-second day, up to an hour before the leap second
+    ("iss-leap-second-day", "iss-2016", (40.0, -3.7, 650.0), "2016-12-30T23:00", 1, 0.0),
 ]
 
 
@@ -413,7 +418,7 @@ class TestLongSearches:
         out = python(LONG_SETUP + """
 import time
 best = {}
-for _ in range(3):
+for _ in range(5):
     for end in ("2022-12-08", "2046-12-08"):
         start = time.process_time()
         find_passes(geo, 48.85, 2.35, 35.0, "2016-12-08", end)
