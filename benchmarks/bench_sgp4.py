@@ -1,6 +1,8 @@
 """SGP4 propagation against sgp4's SatrecArray: 1000 satellites x 1440 epochs (one day, one per
 minute), near-Earth and deep-space catalogues, on one and two threads; and one time per satellite
-(pairwise) against the peer's best way to do it."""
+(pairwise) against the peer's best way to do it; and one one-day resonant GEO at 432,000 times
+64 years from its epoch, in order and shuffled (the resonance integrator restarts from its
+nearest kept state, not from the epoch)."""
 
 import os
 import sys
@@ -96,10 +98,37 @@ def pairwise_case(sets):
             f"| pairwise, kelvara `propagate(..., pairwise=True)`, 2 threads | {fmt(ours_s / n)} | {fmt(cpu[1] / n)} | {peer_s / ours_s:.2f} | >= 1.0 |"]
 
 
+GEO = ("1 41866U 16071A   26341.50000000 -.00000100  00000-0  00000+0 0  9992",
+       "2 41866   0.0300  90.0000 0002000 180.0000 180.0000  1.00270000 12349")
+
+
+def unsorted_case():
+    n = 432_000
+    minutes = 64 * 525960 + np.arange(float(n))
+    shuffled = np.random.default_rng(0).permutation(minutes)
+    ours = Elements(*GEO)
+    sat = Satrec.twoline2rv(*GEO)
+    # the peer restarts its integrator from the epoch whenever a time goes back: a sample of
+    # the shuffled times, per point
+    few = shuffled[:400]
+    cpu = []
+    peer_sorted = best_of(lambda: [sat.sgp4_tsince(float(m)) for m in minutes[:20000]], repeat=2, cpu=cpu) / 20000
+    peer_shuffled = best_of(lambda: [sat.sgp4_tsince(float(m)) for m in few], repeat=1, cpu=cpu) / len(few)
+    _threads.set_num_threads(2)
+    ours_sorted = best_of(lambda: ours.propagate(minutes=minutes), cpu=cpu) / n
+    ours_shuffled = best_of(lambda: ours.propagate(minutes=shuffled), cpu=cpu) / n
+    return [f"| GEO x {n:,} times 64 years out, in order, sgp4 `sgp4_tsince` loop | {fmt(peer_sorted)} | {fmt(cpu[0] / 20000)} | 1.00 | |",
+            f"| the same shuffled, sgp4 (400 of them) | {fmt(peer_shuffled)} | {fmt(cpu[1] / len(few))} | {peer_sorted / peer_shuffled:.4f} | |",
+            f"| in order, kelvara `Elements.propagate`, 2 threads | {fmt(ours_sorted)} | {fmt(cpu[2] / n)} | {peer_sorted / ours_sorted:.2f} | |",
+            f"| shuffled, kelvara `Elements.propagate`, 2 threads | {fmt(ours_shuffled)} | {fmt(cpu[3] / n)} | "
+            f"{peer_sorted / ours_shuffled:.2f} | within 3x of in order |"]
+
+
 def main():
     before = _threads.get_num_threads()
     try:
-        rows = grid_case("near-Earth (LEO)", catalogue_of(["LEO"]))
+        rows = unsorted_case()
+        rows += grid_case("near-Earth (LEO)", catalogue_of(["LEO"]))
         rows += grid_case("deep space (GPS, Molniya, GEO, HEO)", catalogue_of(["GPS", "Molniya", "GEO", "HEO"]))
         rows += pairwise_case(catalogue_of(["LEO", "GPS", "Molniya", "GEO"]))
     finally:

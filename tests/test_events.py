@@ -16,6 +16,8 @@ from kelvara.propagators.analytical.sgp4.sgp4 import Elements
 from kelvara.time import iers
 from kelvara.time.time import Time
 
+from conftest import interrupt
+
 A, F = 6378137.0, 1 / 298.257223563
 US = np.timedelta64(1, "us")
 
@@ -34,6 +36,9 @@ SATS = {
                 tle("2 40296  62.8000 120.0000 7300000 270.0000  30.0000  2.00610000 12345")),
     "geo": (tle("1 41866U 16071A   26341.50000000 -.00000100  00000-0  00000+0 0  9990"),
             tle("2 41866   0.0300  90.0000 0002000 180.0000 180.0000  1.00270000 12345")),
+    # epoch at noon on 2016-12-31, a day of 86401 s (it ends in a leap second)
+    "iss-2016": (tle("1 25544U 98067A   16366.50000000  .00016717  00000-0  30221-3 0  9990"),
+                 tle("2 25544  51.6400 208.9163 0006317  69.9862  25.2906 15.49560532 12345")),
 }
 
 
@@ -130,6 +135,8 @@ CASES = [
     ("molniya-perigee-south", "molniya", (-35.0, 149.0, 600.0), "2026-12-08", 3, 10.0),  # #1017
     ("geo-never-sets", "geo", (-20.0, -150.0, 0.0), "2026-12-08", 2, 0.0),  # it hangs at -166.3 deg
     ("geo-never-rises", "geo", (30.0, 14.0, 0.0), "2026-12-08", 2, 0.0),
+    # a window on the leap-second day, up to an hour before the leap second
+    ("iss-leap-second-day", "iss-2016", (40.0, -3.7, 650.0), "2016-12-30T23:00", 1, 0.0),
 ]
 
 
@@ -434,3 +441,54 @@ class TestImpossibleEllipsoid:
             find_rise_set(*args, ell="wgs84", ellipsoid=create("wgs84"))
         with pytest.raises(ValueError, match="ell must be an Ellipsoid, None or one of"):
             find_passes(Elements(*SATS["iss"]), *args[1:], ell="mars")
+
+
+LONG_SETUP = f"""
+import warnings
+warnings.simplefilter("ignore")
+import numpy as np
+from kelvara.events import find_passes, find_rise_set
+from kelvara.propagators.analytical.sgp4.sgp4 import Elements
+geo, iss = Elements(*{SATS["geo"]!r}), Elements(*{SATS["iss"]!r})
+# first calls: modules, node tables and caches ready before the timed call
+find_passes([geo, iss], 48.85, 2.35, 35.0, "2026-12-08", "2026-12-10")
+find_rise_set("moon", 48.85, 2.35, 0.0, "2026-01-01", "2026-01-10")
+"""
+
+# Calls of many seconds each (minutes before the search stepped on from its last state).
+LONG_CALLS = {
+    "geo-30-years": 'find_passes([geo] * 20, 48.85, 2.35, 35.0, "2016-12-08", "2046-12-08")',
+    "iss-50-times-100-years": 'find_passes([iss] * 50, 48.85, 2.35, 10.0, "2000-01-01", "2100-01-01")',
+    "moon-150-years": 'find_rise_set("moon", 48.85, 2.35, 0.0, "1975-01-01", "2125-01-01")',
+    "deep-space-unsorted": "geo.propagate(minutes=np.random.default_rng(1).uniform(-1e8, 1e8, 2_000_000))",
+}
+
+
+class TestLongSearches:
+    @pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+    def test_ctrl_c_within_half_a_second(self, call):
+        latency, unset = interrupt(LONG_SETUP, call)
+        assert unset and latency < 0.5, latency
+
+    def test_cost_linear_in_the_window(self, python):
+        # A one-day resonant GEO: every sample of the search once restarted the resonance
+        # integrator from the epoch, so a sample cost in proportion to its distance from it and
+        # a window starting at the epoch cost the square of its length (30 years: 25 times 6).
+        # Best process times of alternating runs, 6 and 30 years from the epoch's day.
+        out = python(LONG_SETUP + """
+import time
+best = {}
+for _ in range(5):
+    for end in ("2032-12-08", "2056-12-08"):
+        start = time.process_time()
+        find_passes(geo, 48.85, 2.35, 35.0, "2026-12-08", end)
+        best[end] = min(best.get(end, 1e9), time.process_time() - start)
+print(best["2056-12-08"] / best["2032-12-08"])
+""")
+        assert float(out) <= 5.0, out
+
+    def test_geo_never_up_over_thirty_years(self):
+        # too far north for the threshold all through: one record, as for a short window
+        geo = Elements(*SATS["geo"])
+        down = find_passes(geo, 75.0, 2.35, 0.0, "2016-12-08", "2046-12-08", min_elevation=35.0)
+        assert [str(s) for s in down["status"]] == ["down"]

@@ -295,13 +295,20 @@ Ref rise_set(PyObject*, PyObject* body_o, PyObject* lat, PyObject* lon, PyObject
     std::vector<double> az, el;
     double az0 = 0.0, el0 = 0.0;
     ev::NodeTable cip, pos, cirs;
+    // TT dates of the window's ends, days from J2000, for the node tables
+    const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
+    const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
+    // The nodes the process has not computed yet (the full series, tens of microseconds each):
+    // in timed blocks over the pool, with a look at pending signals between them.
+    ev::NodeCache& body_cache = body == 0 ? ev::sun_cache() : ev::moon_cache();
+    cip.prepare(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
+    pos.prepare(body_cache, lo - 4.0, hi + 4.0, 6);
+    frame::threads::parallel_timed(cip.size(), 16, cip.size(),
+                                   [&](Py_ssize_t b, Py_ssize_t e) { cip.fill(ev::cip_cache(), int(b), int(e)); });
+    frame::threads::parallel_timed(pos.size(), 16, pos.size(),
+                                   [&](Py_ssize_t b, Py_ssize_t e) { pos.fill(body_cache, int(b), int(e)); });
     {
         frame::Unlocked nogil;
-        // TT dates of the window's ends, days from J2000, for the node tables
-        const double lo = (ax.axis.day0 - 2451545.0) + ax.axis.at(0.0).tt2;
-        const double hi = (ax.axis.day0 - 2451545.0) + ax.axis.at(T).tt2;
-        cip.load(ev::cip_cache(), lo - 4.0, hi + 4.0, 6);
-        pos.load(body == 0 ? ev::sun_cache() : ev::moon_cache(), lo - 4.0, hi + 4.0, 6);
         cirs.load_product(cip, pos, body == 0 ? 1.0 : 0.5, lo, hi, 6);
     }
     frame::check_signals();

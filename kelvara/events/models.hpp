@@ -398,6 +398,13 @@ struct NodeTable {
 
     /// Nodes covering TT dates [tt_lo, tt_hi] (days from J2000) with room for the stencil.
     void load(NodeCache& cache, double tt_lo, double tt_hi, int npoints) {
+        prepare(cache, tt_lo, tt_hi, npoints);
+        fill(cache, 0, size());
+    }
+
+    /// load in two steps, for a long window: room for the nodes, then nodes [b, e) of them
+    /// (from any thread; each node is computed as load computes it).
+    void prepare(const NodeCache& cache, double tt_lo, double tt_hi, int npoints) {
         spacing = cache.spacing();
         width = cache.width();
         points = std::clamp(npoints, 4, 8);
@@ -405,8 +412,9 @@ struct NodeTable {
         const std::int64_t last = std::int64_t(std::floor(tt_hi / spacing)) + points + 1;
         const int count = int(last - first + 1);
         data.assign(std::size_t(count) * width, 0.0);
-        cache.fill(first, count, data.data());
     }
+    int size() const noexcept { return width > 0 ? int(data.size() / std::size_t(width)) : 0; }
+    void fill(NodeCache& cache, int b, int e) { cache.fill(first + b, e - b, data.data() + std::size_t(b) * width); }
 
     /// The body's position in the celestial intermediate frame (CIRS) on nodes of `spacing_days`
     /// covering [tt_lo, tt_hi]: the product of the two tables interpolated at each node, so that

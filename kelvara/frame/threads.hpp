@@ -130,15 +130,18 @@ struct Deadline {
     bool expired() const noexcept { return std::chrono::steady_clock::now() >= end; }
 };
 
-/// parallel_blocks with blocks sized by time instead of count: the first block is small, each
-/// next one is scaled so that a block takes about `slice`, between `grain` and `max_block`
-/// items, so that signals are looked at a few times a second however costly an item is.
+/// parallel_blocks with blocks sized by time instead of count: the first block is small (a
+/// chunk of `grain` items for each thread), each next one is scaled so that a block takes about
+/// `slice`, up to `max_block` items, so that signals are looked at a few times a second however
+/// costly an item is.
 template <class F>
 inline void parallel_timed(Py_ssize_t n, Py_ssize_t grain, Py_ssize_t max_block, F&& fn) {
     using clock = std::chrono::steady_clock;
     grain = std::max<Py_ssize_t>(grain, 1);
-    max_block = std::max(max_block, grain);
-    Py_ssize_t block = grain;
+    // at least a chunk for every thread, so that costly items still spread over the pool
+    const Py_ssize_t least = grain * Py_ssize_t(std::max(1, count()));
+    max_block = std::max(max_block, least);
+    Py_ssize_t block = least;
     for (Py_ssize_t b = 0; b < n;) {
         const Py_ssize_t e = n - b < block ? n : b + block;
         bool ok;
@@ -152,7 +155,7 @@ inline void parallel_timed(Py_ssize_t n, Py_ssize_t grain, Py_ssize_t max_block,
         const double want = std::chrono::duration<double>(slice).count();
         // grow at most fourfold per block, shrink as far as the last block asks
         const double scale = took > 0.0 ? std::min(4.0, want / took) : 4.0;
-        block = std::clamp(Py_ssize_t(double(e - b) * scale), grain, max_block);
+        block = std::clamp(Py_ssize_t(double(e - b) * scale), least, max_block);
         b = e;
         if (b < n) check_signals();
     }

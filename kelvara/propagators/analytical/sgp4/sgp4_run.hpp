@@ -178,8 +178,10 @@ inline void run_points(const Job& job, Py_ssize_t b, Py_ssize_t e) noexcept {
 /// Run every point: blocks of work without the lock, spread over the pool, sized to take a few
 /// hundredths of a second each, with a check for Ctrl-C between blocks.
 inline void run(const Job& job, Py_ssize_t npoints) {
+    // The first block is small (a far deep-space time without a kept state costs milliseconds);
+    // later ones grow to take about frame::threads::slice each.
     constexpr Py_ssize_t block = Py_ssize_t(1) << 18;
-    constexpr Py_ssize_t grain = 512;
+    constexpr Py_ssize_t grain = 1;
     if (npoints <= 0) return;
     if (npoints < 64) {  // a few points: releasing the lock would cost more than the work
         run_points(job, 0, npoints);
