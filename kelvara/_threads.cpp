@@ -136,6 +136,9 @@ private:
     std::atomic<Py_ssize_t> next_{0};
 };
 
+// State of this module (docs/state.md lists every module's): the one pool of the process,
+// made at import with default_threads() wanted, resized by set_num_threads, its workers started
+// by the first loop large enough to share and never joined; replaced in a child after fork.
 Pool* pool = nullptr;
 
 void after_fork_in_child() noexcept {

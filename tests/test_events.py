@@ -12,6 +12,7 @@ from sgp4.api import Satrec
 
 from kelvara.events import events as ext
 from kelvara.events import find_passes, find_rise_set
+from kelvara.frames import transform
 from kelvara.propagators.analytical.sgp4.sgp4 import Elements
 from kelvara.time import iers
 from kelvara.time.time import Time
@@ -359,10 +360,12 @@ class TestBadInput:
 @pytest.mark.parametrize("search", [
     lambda: find_passes(Elements(*SATS["iss"]), 48.85, 2.35, 35.0, "2030-01-01", "2030-01-01T06:00"),
     lambda: find_rise_set("moon", 48.85, 2.35, 35.0, "2030-06-01", "2030-06-02"),
-], ids=["passes", "rise_set"])
+    lambda: transform(np.array([7e6, 0.0, 0.0]), "2030-01-01", "gcrf", "itrf"),
+], ids=["passes", "rise_set", "frames"])
 def test_one_warning_of_each_kind_per_call(search):
-    """A search past the leap-second table and the EOP converts many times, yet each call warns
-    once of each, at the caller's line; on another thread a call has warnings of its own."""
+    """A search (or a frame change) past the leap-second table and the EOP converts many times,
+    yet each call warns once of each, at the caller's line; on another thread a call has
+    warnings of its own."""
     import threading
 
     with warnings.catch_warnings(record=True) as caught:

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from operations import OPS, T1, T2, Time, cases, run_case
+from operations import OPS, T1, T2, Time, cases, run_case, warm_up
 from kelvara.bodies import bodies
 from kelvara.satellite import satellite
 
@@ -52,12 +52,7 @@ def hammer(work, seconds=SECONDS, threads=THREADS):
 @pytest.mark.filterwarnings("ignore")
 def test_concurrent_calls_match_one_thread(busy_switching):
     plan = [(op, args, kwargs) for op in OPS for args, kwargs in cases(op)]
-    # frames reads an epoch's X, Y, s from its grid piece once 37 epochs have asked for that
-    # piece (last bits apart from the series it took before): warm the pieces first.
-    for _ in range(40):
-        for p in plan:
-            if p[0].name.startswith("frames."):
-                run_case(*p)
+    warm_up(plan)
     expected = [run_case(*p) for p in plan]
 
     def work(rng):

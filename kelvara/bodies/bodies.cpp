@@ -21,7 +21,8 @@ using kelvara::SunObject;
 using kelvara::SunVTable;
 using namespace kelvara::bodies_doc;
 
-// Bound at import and kept for the life of the process.
+// State of this module (docs/state.md lists every module's): only these bindings, made at
+// import and kept for the life of the process; positions come from ERFA's series, no tables.
 PyTypeObject* time_type = nullptr;
 PyTypeObject* celestial_type = nullptr;
 kelvara::linear::normalize_array_fn* normalize_array = nullptr;

@@ -7,16 +7,14 @@ satellites at once over kelvara's thread pool. This layer turns the window into 
 
 from __future__ import annotations
 
-import functools
 import math
-from typing import Any, Callable, TypeVar
+from typing import Any
 
 import numpy as np
 
 from kelvara import _ellipsoid_arg
 from kelvara.events import events as _ext
 from kelvara.time import iers
-from kelvara.time import time as _time
 from kelvara.time.time import Time
 
 __all__ = ["find_passes", "find_rise_set", "PASS_DTYPE", "EVENT_DTYPE", "HORIZONS"]
@@ -50,20 +48,6 @@ _SUN_HORIZON = -0.8333  # degrees: upper limb (16') on the horizon with standard
 _REFRACTION = 34.0 / 60.0  # degrees, standard refraction at the horizon
 _STATUS = np.array(["pass", "up", "down"])
 _KINDS = np.array(["rise", "maximum", "set", "transit"])
-
-
-_F = TypeVar("_F", bound=Callable[..., Any])
-
-
-def _one_warning_each(fn: _F) -> _F:
-    """fn giving at most one warning of each kind (leap seconds, EOP) per call, at the caller's
-    line: a search converts the window, its nodes and their EOP, each of which would warn."""
-
-    @functools.wraps(fn)
-    def call(*args: Any, **kwargs: Any) -> Any:
-        return _time._one_warning_each(fn, *args, **kwargs)
-
-    return call  # type: ignore[return-value]
 
 
 def _as_time(value: Any, name: str) -> Time:
@@ -164,7 +148,7 @@ def _stamp(start: np.datetime64, seconds: np.ndarray) -> np.ndarray:
     return out
 
 
-@_one_warning_each
+@iers._one_warning_each
 def find_passes(elements: Any, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
                 min_elevation: float = 0.0, deg: bool = True, ell: Any = None,
                 ellipsoid: Any = None) -> np.ndarray:
@@ -263,7 +247,7 @@ def _pass_records(start: np.datetime64, raw: tuple[np.ndarray, ...], deg: bool) 
     return out[np.lexsort((sat, key))]
 
 
-@_one_warning_each
+@iers._one_warning_each
 def find_rise_set(body: str, lat: float, lon: float, alt: float, t0: Any, t1: Any, *,
                   horizon: Any = None, deg: bool = True, ell: Any = None,
                 ellipsoid: Any = None) -> np.ndarray:

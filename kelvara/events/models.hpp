@@ -285,6 +285,11 @@ struct TemeEarth {
 
 // ---- The Sun and the Moon ----------------------------------------------------------------------
 
+// State of the events module (docs/state.md lists every module's): the three NodeCaches
+// below (cip_cache, sun_cache, moon_cache), filled on demand under their mutex, at most 2^20
+// nodes each, kept for the process; they depend on no loadable table. The Elements type
+// (events.cpp) is bound on first use. A search's time axis is made per call.
+
 /// Process-wide tables of slowly varying quantities on fixed grids of TT, filled on demand and
 /// kept: node k sits at TT = J2000 + k * spacing days. Each grid holds `width` doubles a node.
 class NodeCache {

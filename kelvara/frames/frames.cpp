@@ -27,6 +27,11 @@ namespace kf = kelvara::frames;
 constexpr const char* source_file = "kelvara/frames/frames.cpp";
 constexpr double deg_to_rad = M_PI / 180.0;
 
+// State of this module (docs/state.md lists every module's):
+// - the X, Y, s grid (frames_kernels.hpp, xys_grid): chunks built on demand, published whole,
+//   kept; it depends on no loadable table.
+// - time_type below. Leap seconds and EOP are read from the time module at every call, each
+//   read its own snapshot (a reload landing mid-call can give one call parts of both tables).
 PyTypeObject* time_type = nullptr;  // bound during exec, kept for the life of the process
 
 /// Batches below this size stay on the calling thread with the lock held: releasing it and

@@ -15,6 +15,7 @@
 #include "geodesy_kernels.hpp"
 #include "geodesic_kernels.hpp"
 
+#include <atomic>
 #include <cfenv>
 #include <cstring>
 #include <utility>
@@ -149,8 +150,18 @@ struct ScalarKernel {
 enum Level { avx512 = 0, avx2 = 1, sse42 = 2, baseline = 3 };
 constexpr int nlevels = 4;
 constexpr const char* level_names[] = {"avx512f", "avx2", "sse4.2", "baseline"};
+
+// State of this module (docs/state.md lists every module's):
+// - best_level: the best vector level the CPU runs, detected once at exec.
+// - level: the level the loops use, best_level unless _set_simd_level (tests, benchmarks)
+//   chose another. Each run of the inner loop reads it once as it starts (NumPy may run the
+//   loop several times for one call, over buffered pieces), so a change on another thread
+//   takes effect from the next run; atomic, since loops read it without the interpreter lock.
+// - the twelve ufunc objects, made at exec and owned by the module.
 Level best_level = baseline;
-Level level = baseline;
+std::atomic<Level> level{baseline};
+
+inline Level level_in_use() noexcept { return level.load(std::memory_order_relaxed); }
 
 Level detect_level() noexcept {
 #if defined(__x86_64__) && KELVARA_LIBMVEC
@@ -250,7 +261,7 @@ inline void restore_fp_flags(int before) noexcept {
 template <class K>
 void ufunc_loop(char** args, const npy_intp* dims, const npy_intp* steps, void* data) noexcept {
     const Conversion& c = *static_cast<const Conversion*>(data);
-    const BlockFn fn = c.fns[level];
+    const BlockFn fn = c.fns[level_in_use()];
     const npy_intp n = dims[0];
     // NaN results are the documented answer for bad points: the flags raised on the way (0/0,
     // inf - inf) are not reported as warnings. Flags set before the loop are left as they were.
@@ -367,7 +378,7 @@ PyObject* point(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
         }
         for (int k = 0; k < c->nout; ++k) op[k] = out[k];
         const int before = fp_flags();
-        c->fns[level](ip, st, op, 1);
+        c->fns[level_in_use()](ip, st, op, 1);
         restore_fp_flags(before);
         frame::Ref result = frame::Ref::steal(PyTuple_New(c->nout));
         for (int k = 0; k < c->nout; ++k) {
@@ -379,7 +390,7 @@ PyObject* point(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
     });
 }
 
-PyObject* simd_level(PyObject*, PyObject*) noexcept { return PyUnicode_FromString(level_names[level]); }
+PyObject* simd_level(PyObject*, PyObject*) noexcept { return PyUnicode_FromString(level_names[level_in_use()]); }
 
 /// _set_simd_level(name): use a vector level the CPU has (for tests and benchmarks); returns
 /// the previous level's name.
@@ -396,8 +407,8 @@ PyObject* set_simd_level(PyObject*, PyObject* arg) noexcept {
             PyErr_Format(PyExc_ValueError, "_set_simd_level: this CPU does not run %s", name);
             return nullptr;
         }
-        PyObject* previous = PyUnicode_FromString(level_names[level]);
-        level = Level(l);
+        PyObject* previous = PyUnicode_FromString(level_names[level_in_use()]);
+        if (previous) level.store(Level(l), std::memory_order_relaxed);
         return previous;
     }
     PyErr_Format(PyExc_ValueError, "_set_simd_level: unknown level %R", arg);
@@ -419,7 +430,8 @@ PyMethodDef methods[] = {
 void body(frame::Module&, PyObject* module) {
     if (_import_umath() < 0) throw frame::PyErrorSet{};
     frame::threads::bind();
-    best_level = level = detect_level();
+    best_level = detect_level();
+    level.store(best_level, std::memory_order_relaxed);
     frame::check_status(PyModule_AddFunctions(module, methods));
     std::memset(double_types, NPY_DOUBLE, sizeof double_types);
     frame::Ref module_name = frame::str("kelvara.geodesy.ufuncs");

@@ -17,7 +17,9 @@ struct SatelliteObject {
     PyObject* _time;  // a Time, or None until the first assignment
 };
 
-PyTypeObject* time_type = nullptr;  // bound during exec, kept for the life of the process
+// State of this module (docs/state.md lists every module's): the Time type, bound during exec
+// and kept for the life of the process.
+PyTypeObject* time_type = nullptr;
 
 PyObject* satellite_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     // Allocation ignores its arguments; __init__ refuses them.

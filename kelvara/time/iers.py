@@ -15,9 +15,10 @@ module reads files and puts them in force.
 from __future__ import annotations
 
 import datetime as _datetime
+import functools as _functools
 import importlib.util as _importlib_util
 import os as _os
-from typing import Any, Literal, Sequence
+from typing import Any, Callable, Literal, Sequence, TypeVar
 
 from kelvara.time import time as _time
 from kelvara.time.time import ErfaDubiousYearWarning, EopRangeWarning, Time
@@ -250,6 +251,22 @@ def ut1(t: Time, dut1: Any) -> Time:
     '2004-04-06T07:51:27.946047'
     """
     return _time._ut1(t, dut1)
+
+
+_F = TypeVar("_F", bound=Callable[..., Any])
+
+
+def _one_warning_each(fn: _F) -> _F:
+    """fn giving at most one ErfaDubiousYearWarning and one EopRangeWarning per call, at its
+    caller's line: for functions that convert times several times over (a search converts its
+    window, its nodes and their EOP; frames reads an epoch on three scales and its EOP), each
+    conversion of which would warn on its own."""
+
+    @_functools.wraps(fn)
+    def call(*args: Any, **kwargs: Any) -> Any:
+        return _time._one_warning_each(fn, *args, **kwargs)
+
+    return call  # type: ignore[return-value]
 
 
 def _package_file(name: str) -> str | None:

@@ -54,6 +54,15 @@ private:
 using Leap = Handle<iers::LeapTable>;
 using Eop = Handle<iers::EopTable>;
 
+// State of this module (docs/state.md lists every module's):
+// - leap_in_force: the leap-second table conversions use; the built-in one, or the package's
+//   when it expires later (default_leap_consulted: looked for once), or a loaded file's.
+// - eop_in_force: the Earth orientation data, read on first use; rebased into a copy when a
+//   leap-second table of another generation (counted by `generations`) comes into force.
+// - warn_scope (below, per thread): one warning of each kind per search or frames call.
+// - the bound types and callables after them.
+// All are read and replaced with the lock held; a call works from its snapshot (Tables) to
+// its end, so a load on another thread gives it the old table or the new, never a mix.
 inline Leap leap_in_force;  // read and replaced with the lock held
 inline Eop eop_in_force;
 inline uint64_t generations = 0;

@@ -33,6 +33,9 @@ using frame::shape_is_3;
 using frame::shape_of;
 using Kernels = kelvara::ellipsoid_kernels::Kernels<EllipsoidObject>;
 
+// State of this module (docs/state.md lists every module's): its method table and type, the
+// three predefined ellipsoids and the vector kernels bound from linear, all made at import and
+// immutable after it.
 EllipsoidVTable ellipsoid_vtable = Kernels::table<EllipsoidVTable>();
 PyTypeObject* ellipsoid_type = nullptr;
 

@@ -18,7 +18,9 @@ using frame::Ref;
 using kelvara::ElementsObject;
 namespace k = kelvara::sgp4;
 
-// Bound during exec and kept for the life of the process.
+// State of this module (docs/state.md lists every module's): only these bindings, made during
+// exec and kept for the life of the process. No tables, no caches: an Elements record is
+// immutable once made, and an EarthSatellite's cached state is its own.
 inline PyTypeObject* elements_type = nullptr;
 inline PyTypeObject* time_type = nullptr;
 inline PyTypeObject* tle_type = nullptr;

@@ -21,7 +21,8 @@ namespace kernels = kelvara::tle;
 static_assert(kernels::line_size == kelvara::tle_line_size && kernels::satno_size == kelvara::tle_satno_size);
 constexpr std::size_t line_chars = kernels::line_chars;
 
-// Bound during exec and kept for the life of the process.
+// State of this module (docs/state.md lists every module's): the Time type, bound during exec
+// and kept for the life of the process.
 PyTypeObject* time_type = nullptr;
 const frame::Name str_jd{"jd"}, str_strip{"strip"}, str_upper{"upper"};
 const frame::KeyNames kwnames_format{"format"};
