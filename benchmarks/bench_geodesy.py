@@ -11,6 +11,7 @@ import platform
 import sys
 import time
 import tracemalloc
+import warnings
 
 import erfa
 import numpy as np
@@ -174,8 +175,13 @@ def geodesics():
     inv, pinv, fwd, pfwd = alternating([
         lambda: g.geodesic_inverse(lat1, lon1, lat2, lon2), lambda: GEOD.inv(lon1, lat1, lon2, lat2),
         lambda: g.geodesic_direct(lat1, lon1, azi, dist), lambda: GEOD.fwd(lon1, lat1, azi, dist)], rounds=3)
-    small = [v[:m] for v in (lat1, lon1, lat2, lon2)]
-    inv_m, vd_m = alternating([lambda: g.geodesic_inverse(*small), lambda: vincenty.vdist(*small)], rounds=2)
+    # pymap3d's vdist over arrays: pairs within 2 degrees of the antipode left out (its array
+    # path fails on them, and Vincenty's iteration does not converge there)
+    far = (np.abs(lat1 + lat2) > 2) | (np.abs((lon2 - lon1) % 360 - 180) > 2)
+    small = [v[far][:m] for v in (lat1, lon1, lat2, lon2)]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        inv_m, vd_m = alternating([lambda: g.geodesic_inverse(*small), lambda: vincenty.vdist(*small)], rounds=2)
     p = tuple(float(v[0]) for v in (lat1, lon1, lat2, lon2))
     one = cpu_time(lambda: g.geodesic_inverse(*p), 1)
     one_direct = cpu_time(lambda: g.geodesic_direct(p[0], p[1], 30.0, 1e6), 1)

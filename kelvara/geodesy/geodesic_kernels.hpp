@@ -133,6 +133,7 @@ KELVARA_GEO_INLINE double azimuth360(double az) noexcept {
 /// p[0] + p[1] x + ... + p[m-1] x^(m-1) (Horner).
 KELVARA_GEO_INLINE double poly(const double* p, int m, double x) noexcept {
     double y = m > 0 ? p[m - 1] : 0.0;
+    #pragma GCC unroll 8
     for (int i = m - 2; i >= 0; --i) y = y * x + p[i];
     return y;
 }
@@ -142,6 +143,7 @@ KELVARA_GEO_INLINE double poly(const double* p, int m, double x) noexcept {
 KELVARA_GEO_INLINE double sin_series(double sx, double cx, const double* c, int n) noexcept {
     const double ar = 2 * (cx - sx) * (cx + sx);  // 2 cos 2x
     double b1 = 0, b2 = 0;
+    #pragma GCC unroll 8
     for (int k = n; k >= 1; --k) {
         const double b = ar * b1 - b2 + c[k];
         b2 = b1;
@@ -152,6 +154,7 @@ KELVARA_GEO_INLINE double sin_series(double sx, double cx, const double* c, int 
 KELVARA_GEO_INLINE double cos_series(double sx, double cx, const double* c, int n) noexcept {
     const double ar = 2 * (cx - sx) * (cx + sx);
     double b1 = 0, b2 = 0;
+    #pragma GCC unroll 8
     for (int k = n - 1; k >= 0; --k) {
         const double b = ar * b1 - b2 + c[k];
         b2 = b1;
@@ -282,11 +285,13 @@ struct Ellipsoid {
 
     /// C3[l], l = 1..5, the sine coefficients of the longitude integral I3.
     KELVARA_GEO_INLINE void C3(double eps, double* c) const noexcept {
+        #pragma GCC unroll 8
         for (int l = 1; l < order; ++l) c[l] = poly(C3x[l], order, eps);
     }
 
     /// C4[l], l = 0..5, the cosine coefficients of the area integral I4.
     KELVARA_GEO_INLINE void C4(double eps, double* c) const noexcept {
+        #pragma GCC unroll 8
         for (int l = 0; l < order; ++l) c[l] = poly(C4x[l], order, eps);
     }
 };
@@ -715,18 +720,28 @@ KELVARA_GEO_INLINE Inverse inverse(const Ellipsoid& E, double lat1, double lon1,
     return R;
 }
 
+/// rem360 without branches, for the vector loops: exact for |x| < 2^44 (beyond, within a few
+/// units of 360's last place).
+KELVARA_GEO_INLINE double rem360_lanes(double x) noexcept {
+    const double q = std::nearbyint(x / 360);
+    double r = x - 360 * q;
+    r = r > 180 ? r - 360 : (r < -180 ? r + 360 : r);
+    return std::fabs(x) <= 180 ? x : r;
+}
+
 /// The direct problem: from (lat1, lon1) in degrees along azimuth azi1 (degrees) for s12 metres;
 /// lat2, lon2 in [-180, 180) and azi2 in (-180, 180] degrees. NaN where an input is not finite
-/// or the latitude is beyond +-90.
+/// or the latitude is beyond +-90. lon1 and azi1 come reduced to [-180, 180] (rem360).
+///
+/// Without branches on the point, so that a `#pragma omp simd` loop over it vectorises with
+/// the ellipsoid shared by the lanes; a point gives the same bits in a vector lane as alone.
 KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, double azi1, double s12, double& lat2,
-                   double& lon2, double& azi2) noexcept {
-    if (!(std::fabs(lat1) <= 90 && std::fabs(lon1) <= DBL_MAX && std::fabs(azi1) <= DBL_MAX &&
-          std::fabs(s12) <= DBL_MAX)) {
-        lat2 = lon2 = azi2 = NAN;
-        return;
-    }
+                               double& lon2, double& azi2) noexcept {
+    // factors rather than a branch (1 or NaN)
+    const double bad = kb::nan_unless(std::fabs(lat1) <= 90) * kb::nan_unless(kb::finite3(lon1, azi1, s12));
+    const double azr = std::fabs(azi1) == 180 ? std::copysign(180.0, azi1) : azi1;
     double salp1, calp1;
-    sincosd(ang_round(ang_normalize(azi1)), salp1, calp1);
+    sincosd(ang_round(azr), salp1, calp1);
     double sbet1, cbet1;
     reduced(E, ang_round(lat1), sbet1, cbet1);
     // the geodesic's equator crossing (alpha0) and its start on the auxiliary sphere
@@ -734,7 +749,7 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     const double calp0 = hyp(calp1, salp1 * sbet1);
     double ssig1 = sbet1;
     const double somg1 = salp0 * sbet1;
-    double csig1 = sbet1 != 0 || calp1 != 0 ? cbet1 * calp1 : 1;
+    double csig1 = kb::pick((sbet1 != 0) | (calp1 != 0), cbet1 * calp1, 1.0);
     const double comg1 = csig1;
     norm(ssig1, csig1);
     const double k2 = sq(calp0) * E.ep2;
@@ -759,7 +774,7 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     double ssig12, csig12;
     sincosr(sig12, ssig12, csig12);
     if (std::fabs(E.f) > 0.01) {
-        // one Newton step on the distance for the flatter ellipsoids
+        // one Newton step on the distance for the flatter ellipsoids (the same for every lane)
         const double ssig2 = ssig1 * csig12 + csig1 * ssig12, csig2 = csig1 * csig12 - ssig1 * ssig12;
         B12 = sin_series(ssig2, csig2, c1, order);
         const double serr = (1 + a1m1) * (sig12 + (B12 - B11)) - s12 / E.b;
@@ -770,7 +785,9 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     double csig2 = csig1 * csig12 - ssig1 * ssig12;
     const double sbet2 = calp0 * ssig2;
     double cbet2 = hyp(salp0, calp0 * csig2);
-    if (cbet2 == 0) cbet2 = csig2 = tiny;  // at a pole
+    const bool pole = cbet2 == 0;  // at a pole
+    cbet2 = kb::pick(pole, tiny, cbet2);
+    csig2 = kb::pick(pole, tiny, csig2);
     const double salp2 = salp0, calp2 = calp0 * csig2;
     const double somg2 = salp0 * ssig2, comg2 = csig2;
     // omega12 counted through the windings of the geodesic: no jump at +-180
@@ -778,13 +795,13 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     const double omg12 = Es * (sig12 - (atan2r(ssig2, csig2) - atan2r(ssig1, csig1)) +
                                (atan2r(Es * somg2, comg2) - atan2r(Es * somg1, comg1)));
     const double lam12 = omg12 + A3c * (sig12 + (sin_series(ssig2, csig2, c3, order - 1) - B31));
-    const double lon12 = lam12 / degree;
-    lon2 = ang_normalize(ang_normalize(lon1) + ang_normalize(lon12));
-    lon2 = lon2 >= 180 ? lon2 - 360 : lon2;
-    lat2 = atan2d(sbet2, E.f1 * cbet2);
-    azi2 = atan2d(salp2, calp2);
+    const double lon12 = rem360_lanes(lam12 / degree);
+    double l2 = rem360_lanes(lon1 + lon12);
+    l2 = l2 >= 180 ? l2 - 360 : l2;
+    lon2 = l2 * bad;
+    lat2 = atan2d(sbet2, E.f1 * cbet2) * bad;
+    azi2 = atan2d(salp2, calp2) * bad;
 }
-
 
 /// The ellipsoid of the last point, kept while the next points share it (the usual case):
 /// setting it up costs about as much as a short inverse problem.
@@ -805,6 +822,29 @@ struct Cache {
 // The point kernels of the ufuncs, in the argument order of their Python functions: angles in
 // degrees when deg != 0, else radians; azimuths out in [0, 360) (or [0, 2 pi)).
 
+/// direct_point for a block of lanes sharing one ellipsoid: angles reduced one by one (the rare
+/// large ones take a library call), then the lanes in vector registers.
+template <int Block>
+KELVARA_GEO_INLINE void direct_lanes(const Ellipsoid& E, const double* lat1, const double* lon1, const double* azi1,
+                                     const double* s12, double deg, double* lat2, double* lon2,
+                                     double* azi2) noexcept {
+    const double k = deg != 0 ? 1.0 : kb::rad_to_deg;
+    const double back = deg != 0 ? 1.0 : degree;
+    alignas(64) double lon[Block], az[Block];
+    for (int i = 0; i < Block; ++i) {
+        lon[i] = rem360(lon1[i] * k);
+        az[i] = rem360(azi1[i] * k);
+    }
+#pragma omp simd
+    for (int i = 0; i < Block; ++i) {
+        double la, lo, a2;
+        direct(E, lat1[i] * k, lon[i], az[i], s12[i], la, lo, a2);
+        lat2[i] = la * back;
+        lon2[i] = lo * back;
+        azi2[i] = azimuth360(a2) * back;
+    }
+}
+
 KELVARA_GEO_INLINE void inverse_point(Cache& cache, double lat1, double lon1, double lat2, double lon2, double a,
                                       double f, double deg, double& s12, double& azi1, double& azi2) noexcept {
     const Ellipsoid& E = cache.get(a, f);
@@ -820,7 +860,7 @@ KELVARA_GEO_INLINE void direct_point(Cache& cache, double lat1, double lon1, dou
                                      double f, double deg, double& lat2, double& lon2, double& azi2) noexcept {
     const Ellipsoid& E = cache.get(a, f);
     const double k = deg != 0 ? 1.0 : kb::rad_to_deg;
-    direct(E, lat1 * k, lon1 * k, azi1 * k, s12, lat2, lon2, azi2);
+    direct(E, lat1 * k, rem360(lon1 * k), rem360(azi1 * k), s12, lat2, lon2, azi2);
     const double back = deg != 0 ? 1.0 : degree;
     lat2 *= back;
     lon2 *= back;
