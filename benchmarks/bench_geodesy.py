@@ -1,11 +1,17 @@
 """kelvara.geodesy against ERFA (gc2gd/gd2gc), a reused pyproj Transformer, pymap3d and the
 Ellipsoid methods, at 1, 1e3, 1e6 and 1e7 points, on 1 and 2 threads, on the same inputs; with
-the goals of the geodesy issue beside the ratios, and the peak memory of a call."""
+the goals beside the ratios, and the peak memory of a call. The geodesics (inverse and direct
+problems) against pyproj's Geod and pymap3d's vincenty on random global pairs.
+
+    .venv/bin/python benchmarks/bench_geodesy.py               # everything
+    .venv/bin/python benchmarks/bench_geodesy.py --geodesics   # the geodesics only"""
 
 import math
 import platform
+import sys
 import time
 import tracemalloc
+import warnings
 
 import erfa
 import numpy as np
@@ -146,7 +152,66 @@ def peak_memory(n):
     return peak / (3 * 8 * n)
 
 
+GEOD = pyproj.Geod(ellps="WGS84")
+
+
+def pairs(n):
+    """n random pairs of points, uniform over the sphere, and random azimuths and distances."""
+    rng = np.random.default_rng(2)
+    lat1, lat2 = (np.degrees(np.arcsin(rng.uniform(-1, 1, n))) for _ in range(2))
+    lon1, lon2 = rng.uniform(-180, 180, n), rng.uniform(-180, 180, n)
+    return lat1, lon1, lat2, lon2, rng.uniform(0, 360, n), rng.uniform(0, 2e7, n)
+
+
+def geodesics():
+    """The geodesic goals: 1e6 random global pairs on 1 thread (CPU time, contenders
+    alternating), pymap3d on 1e5 of them (it takes microseconds a pair), one pair, and 1e7 pairs
+    on 2 threads against 1 (wall time)."""
+    from pymap3d import vincenty
+
+    n = 10**6
+    lat1, lon1, lat2, lon2, azi, dist = pairs(n)
+    m = 10**5
+    inv, pinv, fwd, pfwd = alternating([
+        lambda: g.geodesic_inverse(lat1, lon1, lat2, lon2), lambda: GEOD.inv(lon1, lat1, lon2, lat2),
+        lambda: g.geodesic_direct(lat1, lon1, azi, dist), lambda: GEOD.fwd(lon1, lat1, azi, dist)], rounds=3)
+    # pymap3d's vdist over arrays: pairs within 2 degrees of the antipode left out (its array
+    # path fails on them, and Vincenty's iteration does not converge there)
+    far = (np.abs(lat1 + lat2) > 2) | (np.abs((lon2 - lon1) % 360 - 180) > 2)
+    small = [v[far][:m] for v in (lat1, lon1, lat2, lon2)]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        inv_m, vd_m = alternating([lambda: g.geodesic_inverse(*small), lambda: vincenty.vdist(*small)], rounds=2)
+    p = tuple(float(v[0]) for v in (lat1, lon1, lat2, lon2))
+    one = cpu_time(lambda: g.geodesic_inverse(*p), 1)
+    one_direct = cpu_time(lambda: g.geodesic_direct(p[0], p[1], 30.0, 1e6), 1)
+    big = pairs(10**7)[:4]
+    wall1 = best(threads(1, lambda: g.geodesic_inverse(*big)), repeat=1, min_time=0.0)
+    wall2 = best(threads(2, lambda: g.geodesic_inverse(*big)), repeat=2, min_time=0.0)
+    rows = [
+        ("geodesic_inverse, 1 thread, 1e6", f"{inv / n * 1e9:.0f} ns/pair", ""),
+        ("pyproj Geod.inv, 1e6", f"{pinv / n * 1e9:.0f} ns/pair", ""),
+        ("geodesic_inverse vs pyproj Geod.inv", f"{pinv / inv:.2f}x", ">= 4x"),
+        ("geodesic_inverse vs pymap3d vdist (1e5)", f"{vd_m / inv_m:.0f}x", ">= 100x"),
+        ("geodesic_direct, 1 thread, 1e6", f"{fwd / n * 1e9:.0f} ns/pair", ""),
+        ("pyproj Geod.fwd, 1e6", f"{pfwd / n * 1e9:.0f} ns/pair", ""),
+        ("geodesic_direct vs pyproj Geod.fwd", f"{pfwd / fwd:.2f}x", ">= 6x"),
+        ("one pair, geodesic_inverse", fmt(one), "< 1.5 us"),
+        ("one pair, geodesic_direct", fmt(one_direct), ""),
+        ("geodesic_inverse 1e7, 2 threads vs 1 (wall)", f"{wall1 / wall2:.2f}x", "near 2x"),
+    ]
+    lines = [f"CPU: {cpu_model()}; vector level: {ufuncs.simd_level()}.",
+             "1 thread: CPU time of the calling thread, contenders alternating; 2 threads: wall time.", "",
+             "| case | measured | goal |", "|---|---|---|"] + [f"| {a} | {b} | {c} |" for a, b, c in rows]
+    for a, b, c in rows:
+        print(f"{a}: {b}" + (f" (goal {c})" if c else ""), flush=True)
+    write_section("Geodesics", lines)
+
+
 def main():
+    if "--geodesics" in sys.argv:
+        geodesics()
+        return
     level = ufuncs.simd_level()
     cores = _threads.get_num_threads()
     header = [f"CPU: {cpu_model()}; vector level: {level}; kelvara threads available: {cores}.",
@@ -196,6 +261,7 @@ def main():
     for a, b, c in goals:
         print(f"{a}: {b} (goal {c})")
     write_section("Geodesy ufuncs", lines)
+    geodesics()
 
 
 if __name__ == "__main__":

@@ -234,3 +234,21 @@ class TestGeodesyAccuracy:
         assert {"kelvara.geodesy", "Ellipsoid.lla_from_pos"} <= rows.keys()
         assert float(rows["kelvara.geodesy"][0]) <= 3            # max error, ulp of |r|
         assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+class TestGeodesicParisNewYork:
+    def test_summary_against_pyproj_and_png(self, tmp_path):
+        pyproj = pytest.importorskip("pyproj")
+        target = tmp_path / "pny.png"
+        output = run("geodesic_paris_new_york.py", str(target), cwd=tmp_path)
+        az1, az2, dist = pyproj.Geod(ellps="WGS84").inv(2.3522, 48.8566, -74.0060, 40.7128)
+        assert f"geodesic distance: {dist / 1e3:,.3f} km" in output, output
+        assert f"initial azimuth: {az1 % 360:.4f} deg, final azimuth: {(az2 + 180) % 360:.4f} deg" in output
+        chord = re.search(r"chord \(straight through the Earth\): ([\d,.]+) km, ([\d.]+) km shorter", output)
+        assert chord and 200 < float(chord.group(2)) < 205, output
+        if "no plot drawn" not in output:
+            assert target.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+    def test_without_matplotlib(self, tmp_path):
+        output = run("geodesic_paris_new_york.py", str(tmp_path / "p.png"), cwd=tmp_path, block_matplotlib=True)
+        assert "matplotlib is not installed: no plot drawn" in output and "geodesic distance" in output

@@ -228,6 +228,12 @@ class TestInputs:
         for i in (0, 7, 9, LAT1.size - 1):    # alone, and strided
             np.testing.assert_array_equal(np.array(g.geodesic_inverse(LAT1[i], LON1[i], LAT2[i], LON2[i])),
                                           want[:3, i])
+        # lanes of one block with different ellipsoids give each the bits it has alone
+        a = np.where(np.arange(64) % 3 == 0, 6378137.0, 6378135.0)
+        f = np.where(np.arange(64) % 3 == 0, 1 / 298.257223563, 1 / 298.26)
+        mixed = np.array(ufuncs.geodesic_direct(LAT1[:64], LON1[:64], LAT2[:64], LON2[:64] * 1e5, a, f, 1.0))
+        keep = np.arange(64) % 3 == 0
+        np.testing.assert_array_equal(mixed[:, keep], want[3:, :64][:, keep])
         out = tuple(np.empty(2 * LAT1.size)[::2] for _ in range(3))
         got = g.geodesic_inverse(LAT1[::-1], LON1[::-1], LAT2[::-1], LON2[::-1], out=out)
         assert all(a is b for a, b in zip(got, out))

@@ -319,7 +319,7 @@ def geodesic_inverse(lat1: Any, lon1: Any, lat2: Any, lon2: Any, ell: Any = None
 
     Notes
     -----{notes}
-    Coincident points give distance 0 and azimuths 0 (or 180 at a pole, by the rule above).
+    Coincident points give distance 0 and azimuths 0 south of the equator, 180 on and north of it.
 
     Examples
     --------
@@ -459,12 +459,15 @@ def geodesic_points(lat1: Any, lon1: Any, lat2: Any, lon2: Any, n: int, ell: Any
                                     np.asarray(s12)[..., None] * t, ell, deg)
     lats = np.array(np.broadcast_to(lats, shape + (int(n),)))
     lons = np.array(np.broadcast_to(lons, shape + (int(n),)))
-    # the far end as given (the direct problem reaches it only to within nanometres)
+    # both ends as given (the direct problem reaches them only to within nanometres), the
+    # longitudes reduced to [-180, 180)
     half = 180.0 if deg else np.pi
-    end = np.broadcast_to(q2, shape)
-    lats[..., -1] = np.where(np.isnan(lats[..., -1]), np.nan, np.broadcast_to(p2, shape))
-    far = np.mod(end + half, 2 * half) - half
-    lons[..., -1] = np.where(np.isnan(lons[..., -1]), np.nan, far)
+    for k, la, lo in ((0, p1, q1), (-1, p2, q2)):
+        bad = np.isnan(lats[..., k])
+        lats[..., k] = np.where(bad, np.nan, np.broadcast_to(la, shape))
+        lo = np.broadcast_to(lo, shape)
+        lo = np.where((lo >= -half) & (lo < half), lo, np.mod(lo + half, 2 * half) - half)
+        lons[..., k] = np.where(bad, np.nan, lo)
     return lats, lons
 
 

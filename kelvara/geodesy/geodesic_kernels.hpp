@@ -42,9 +42,14 @@ inline constexpr int order = 6;                           // of every series
 
 KELVARA_GEO_INLINE double sq(double x) noexcept { return x * x; }
 
+/// sqrt(x^2 + y^2) for the sines and cosines here (at most a few in size, and no smaller than
+/// `tiny` unless zero): neither square over- nor underflows, so std::hypot's care (and cost, a
+/// quarter of the inverse problem's time) is not needed.
+KELVARA_GEO_INLINE double hyp(double x, double y) noexcept { return std::sqrt(x * x + y * y); }
+
 /// Scales (s, c) to unit length.
 KELVARA_GEO_INLINE void norm(double& s, double& c) noexcept {
-    const double r = std::hypot(s, c);
+    const double r = hyp(s, c);
     s /= r;
     c /= r;
 }
@@ -58,9 +63,22 @@ KELVARA_GEO_INLINE double two_sum(double u, double v, double& t) noexcept {
     return s;
 }
 
+/// std::remainder(x, 360) (in [-180, 180], ties to an even multiple), without the library call
+/// for the usual angles: x - 360 q is exact for |x| < 2^44, and a quotient misrounded at a
+/// half-turn is corrected by one exact step.
+KELVARA_GEO_INLINE double rem360(double x) noexcept {
+    const double ax = std::fabs(x);
+    if (ax <= 180) return x;
+    if (!(ax < 0x1p44)) return std::remainder(x, 360.0);
+    const double q = std::nearbyint(x / 360);
+    double r = x - 360 * q;
+    r = r > 180 ? r - 360 : (r < -180 ? r + 360 : r);
+    return r;
+}
+
 /// x reduced to [-180, 180].
 KELVARA_GEO_INLINE double ang_normalize(double x) noexcept {
-    const double y = std::remainder(x, 360.0);
+    const double y = rem360(x);
     return std::fabs(y) == 180 ? std::copysign(180.0, x) : y;
 }
 
@@ -75,9 +93,9 @@ KELVARA_GEO_INLINE double ang_round(double x) noexcept {
 
 /// y - x reduced to [-180, 180] as d + e exactly (the error e carries what d cannot hold).
 KELVARA_GEO_INLINE double ang_diff(double x, double y, double& e) noexcept {
-    double d = two_sum(std::remainder(-x, 360.0), std::remainder(y, 360.0), e);
+    double d = two_sum(rem360(-x), rem360(y), e);
     double e2;
-    d = two_sum(std::remainder(d, 360.0), e, e2);
+    d = two_sum(rem360(d), e, e2);
     e = e2;
     if (d == 0 || std::fabs(d) == 180) d = std::copysign(d, e == 0 ? y - x : -e);
     return d;
@@ -115,6 +133,7 @@ KELVARA_GEO_INLINE double azimuth360(double az) noexcept {
 /// p[0] + p[1] x + ... + p[m-1] x^(m-1) (Horner).
 KELVARA_GEO_INLINE double poly(const double* p, int m, double x) noexcept {
     double y = m > 0 ? p[m - 1] : 0.0;
+    #pragma GCC unroll 8
     for (int i = m - 2; i >= 0; --i) y = y * x + p[i];
     return y;
 }
@@ -124,6 +143,7 @@ KELVARA_GEO_INLINE double poly(const double* p, int m, double x) noexcept {
 KELVARA_GEO_INLINE double sin_series(double sx, double cx, const double* c, int n) noexcept {
     const double ar = 2 * (cx - sx) * (cx + sx);  // 2 cos 2x
     double b1 = 0, b2 = 0;
+    #pragma GCC unroll 8
     for (int k = n; k >= 1; --k) {
         const double b = ar * b1 - b2 + c[k];
         b2 = b1;
@@ -134,6 +154,7 @@ KELVARA_GEO_INLINE double sin_series(double sx, double cx, const double* c, int 
 KELVARA_GEO_INLINE double cos_series(double sx, double cx, const double* c, int n) noexcept {
     const double ar = 2 * (cx - sx) * (cx + sx);
     double b1 = 0, b2 = 0;
+    #pragma GCC unroll 8
     for (int k = n - 1; k >= 0; --k) {
         const double b = ar * b1 - b2 + c[k];
         b2 = b1;
@@ -264,11 +285,13 @@ struct Ellipsoid {
 
     /// C3[l], l = 1..5, the sine coefficients of the longitude integral I3.
     KELVARA_GEO_INLINE void C3(double eps, double* c) const noexcept {
+        #pragma GCC unroll 8
         for (int l = 1; l < order; ++l) c[l] = poly(C3x[l], order, eps);
     }
 
     /// C4[l], l = 0..5, the cosine coefficients of the area integral I4.
     KELVARA_GEO_INLINE void C4(double eps, double* c) const noexcept {
+        #pragma GCC unroll 8
         for (int l = 0; l < order; ++l) c[l] = poly(C4x[l], order, eps);
     }
 };
@@ -386,7 +409,7 @@ KELVARA_GEO_INLINE double inverse_start(const Ellipsoid& E, const Sphere& P, dou
     salp1 = cbet2 * somg12;
     calp1 = comg12 >= 0 ? sbet12 + cbet2 * sbet1 * sq(somg12) / (1 + comg12)
                         : sbet12a - cbet2 * sbet1 * sq(somg12) / (1 - comg12);
-    const double ssig12 = std::hypot(salp1, calp1);
+    const double ssig12 = hyp(salp1, calp1);
     const double csig12 = sbet1 * sbet2 + cbet1 * cbet2 * comg12;
     if (shortline && ssig12 < E.etol2) {
         // short enough that the scaled sphere is the answer
@@ -457,7 +480,7 @@ KELVARA_GEO_INLINE Lambda lambda12(const Ellipsoid& E, const Sphere& P, double s
     Lambda L;
     if (sbet1 == 0 && calp1 == 0) calp1 = -tiny;  // an equatorial start: break the degeneracy
     const double salp0 = salp1 * cbet1;
-    const double calp0 = std::hypot(calp1, salp1 * sbet1);
+    const double calp0 = hyp(calp1, salp1 * sbet1);
     L.ssig1 = sbet1;
     const double somg1 = salp0 * sbet1;
     L.csig1 = calp1 * cbet1;
@@ -511,7 +534,7 @@ KELVARA_GEO_INLINE void reduced(const Ellipsoid& E, double lat, double& sbet, do
 KELVARA_GEO_INLINE double edge_area(const Ellipsoid& E, double sbet1, double cbet1, double sbet2, double cbet2, double salp1,
                         double calp1, double salp2, double calp2, bool meridian, double somg12,
                         double comg12) noexcept {
-    const double salp0 = salp1 * cbet1, calp0 = std::hypot(calp1, salp1 * sbet1);
+    const double salp0 = salp1 * cbet1, calp0 = hyp(calp1, salp1 * sbet1);
     double S12 = 0;
     if (calp0 != 0 && salp0 != 0) {
         double ssig1 = sbet1, csig1 = calp1 * cbet1, ssig2 = sbet2, csig2 = calp2 * cbet2;
@@ -697,26 +720,36 @@ KELVARA_GEO_INLINE Inverse inverse(const Ellipsoid& E, double lat1, double lon1,
     return R;
 }
 
+/// rem360 without branches, for the vector loops: exact for |x| < 2^44 (beyond, within a few
+/// units of 360's last place).
+KELVARA_GEO_INLINE double rem360_lanes(double x) noexcept {
+    const double q = std::nearbyint(x / 360);
+    double r = x - 360 * q;
+    r = r > 180 ? r - 360 : (r < -180 ? r + 360 : r);
+    return std::fabs(x) <= 180 ? x : r;
+}
+
 /// The direct problem: from (lat1, lon1) in degrees along azimuth azi1 (degrees) for s12 metres;
 /// lat2, lon2 in [-180, 180) and azi2 in (-180, 180] degrees. NaN where an input is not finite
-/// or the latitude is beyond +-90.
+/// or the latitude is beyond +-90. lon1 and azi1 come reduced to [-180, 180] (rem360).
+///
+/// Without branches on the point, so that a `#pragma omp simd` loop over it vectorises with
+/// the ellipsoid shared by the lanes; a point gives the same bits in a vector lane as alone.
 KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, double azi1, double s12, double& lat2,
-                   double& lon2, double& azi2) noexcept {
-    if (!(std::fabs(lat1) <= 90 && std::fabs(lon1) <= DBL_MAX && std::fabs(azi1) <= DBL_MAX &&
-          std::fabs(s12) <= DBL_MAX)) {
-        lat2 = lon2 = azi2 = NAN;
-        return;
-    }
+                               double& lon2, double& azi2) noexcept {
+    // factors rather than a branch (1 or NaN)
+    const double bad = kb::nan_unless(std::fabs(lat1) <= 90) * kb::nan_unless(kb::finite3(lon1, azi1, s12));
+    const double azr = std::fabs(azi1) == 180 ? std::copysign(180.0, azi1) : azi1;
     double salp1, calp1;
-    sincosd(ang_round(ang_normalize(azi1)), salp1, calp1);
+    sincosd(ang_round(azr), salp1, calp1);
     double sbet1, cbet1;
     reduced(E, ang_round(lat1), sbet1, cbet1);
     // the geodesic's equator crossing (alpha0) and its start on the auxiliary sphere
     const double salp0 = salp1 * cbet1;
-    const double calp0 = std::hypot(calp1, salp1 * sbet1);
+    const double calp0 = hyp(calp1, salp1 * sbet1);
     double ssig1 = sbet1;
     const double somg1 = salp0 * sbet1;
-    double csig1 = sbet1 != 0 || calp1 != 0 ? cbet1 * calp1 : 1;
+    double csig1 = kb::pick((sbet1 != 0) | (calp1 != 0), cbet1 * calp1, 1.0);
     const double comg1 = csig1;
     norm(ssig1, csig1);
     const double k2 = sq(calp0) * E.ep2;
@@ -741,7 +774,7 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     double ssig12, csig12;
     sincosr(sig12, ssig12, csig12);
     if (std::fabs(E.f) > 0.01) {
-        // one Newton step on the distance for the flatter ellipsoids
+        // one Newton step on the distance for the flatter ellipsoids (the same for every lane)
         const double ssig2 = ssig1 * csig12 + csig1 * ssig12, csig2 = csig1 * csig12 - ssig1 * ssig12;
         B12 = sin_series(ssig2, csig2, c1, order);
         const double serr = (1 + a1m1) * (sig12 + (B12 - B11)) - s12 / E.b;
@@ -751,8 +784,10 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     const double ssig2 = ssig1 * csig12 + csig1 * ssig12;
     double csig2 = csig1 * csig12 - ssig1 * ssig12;
     const double sbet2 = calp0 * ssig2;
-    double cbet2 = std::hypot(salp0, calp0 * csig2);
-    if (cbet2 == 0) cbet2 = csig2 = tiny;  // at a pole
+    double cbet2 = hyp(salp0, calp0 * csig2);
+    const bool pole = cbet2 == 0;  // at a pole
+    cbet2 = kb::pick(pole, tiny, cbet2);
+    csig2 = kb::pick(pole, tiny, csig2);
     const double salp2 = salp0, calp2 = calp0 * csig2;
     const double somg2 = salp0 * ssig2, comg2 = csig2;
     // omega12 counted through the windings of the geodesic: no jump at +-180
@@ -760,13 +795,13 @@ KELVARA_GEO_INLINE void direct(const Ellipsoid& E, double lat1, double lon1, dou
     const double omg12 = Es * (sig12 - (atan2r(ssig2, csig2) - atan2r(ssig1, csig1)) +
                                (atan2r(Es * somg2, comg2) - atan2r(Es * somg1, comg1)));
     const double lam12 = omg12 + A3c * (sig12 + (sin_series(ssig2, csig2, c3, order - 1) - B31));
-    const double lon12 = lam12 / degree;
-    lon2 = ang_normalize(ang_normalize(lon1) + ang_normalize(lon12));
-    lon2 = lon2 >= 180 ? lon2 - 360 : lon2;
-    lat2 = atan2d(sbet2, E.f1 * cbet2);
-    azi2 = atan2d(salp2, calp2);
+    const double lon12 = rem360_lanes(lam12 / degree);
+    double l2 = rem360_lanes(lon1 + lon12);
+    l2 = l2 >= 180 ? l2 - 360 : l2;
+    lon2 = l2 * bad;
+    lat2 = atan2d(sbet2, E.f1 * cbet2) * bad;
+    azi2 = atan2d(salp2, calp2) * bad;
 }
-
 
 /// The ellipsoid of the last point, kept while the next points share it (the usual case):
 /// setting it up costs about as much as a short inverse problem.
@@ -787,6 +822,29 @@ struct Cache {
 // The point kernels of the ufuncs, in the argument order of their Python functions: angles in
 // degrees when deg != 0, else radians; azimuths out in [0, 360) (or [0, 2 pi)).
 
+/// direct_point for a block of lanes sharing one ellipsoid: angles reduced one by one (the rare
+/// large ones take a library call), then the lanes in vector registers.
+template <int Block>
+KELVARA_GEO_INLINE void direct_lanes(const Ellipsoid& E, const double* lat1, const double* lon1, const double* azi1,
+                                     const double* s12, double deg, double* lat2, double* lon2,
+                                     double* azi2) noexcept {
+    const double k = deg != 0 ? 1.0 : kb::rad_to_deg;
+    const double back = deg != 0 ? 1.0 : degree;
+    alignas(64) double lon[Block], az[Block];
+    for (int i = 0; i < Block; ++i) {
+        lon[i] = rem360(lon1[i] * k);
+        az[i] = rem360(azi1[i] * k);
+    }
+#pragma omp simd
+    for (int i = 0; i < Block; ++i) {
+        double la, lo, a2;
+        direct(E, lat1[i] * k, lon[i], az[i], s12[i], la, lo, a2);
+        lat2[i] = la * back;
+        lon2[i] = lo * back;
+        azi2[i] = azimuth360(a2) * back;
+    }
+}
+
 KELVARA_GEO_INLINE void inverse_point(Cache& cache, double lat1, double lon1, double lat2, double lon2, double a,
                                       double f, double deg, double& s12, double& azi1, double& azi2) noexcept {
     const Ellipsoid& E = cache.get(a, f);
@@ -802,7 +860,7 @@ KELVARA_GEO_INLINE void direct_point(Cache& cache, double lat1, double lon1, dou
                                      double f, double deg, double& lat2, double& lon2, double& azi2) noexcept {
     const Ellipsoid& E = cache.get(a, f);
     const double k = deg != 0 ? 1.0 : kb::rad_to_deg;
-    direct(E, lat1 * k, lon1 * k, azi1 * k, s12, lat2, lon2, azi2);
+    direct(E, lat1 * k, rem360(lon1 * k), rem360(azi1 * k), s12, lat2, lon2, azi2);
     const double back = deg != 0 ? 1.0 : degree;
     lat2 *= back;
     lon2 *= back;

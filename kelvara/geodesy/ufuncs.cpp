@@ -101,7 +101,7 @@ struct ScalarKernel {
         const double* ip[NIN] = {in[I]...};
         double* op[NOUT] = {out[J]...};
         kg::Cache cache;
-        std::uint64_t last[NIN];
+        std::uint64_t last[NIN] = {};
         bool have_last = false;
         double prev[NOUT] = {};
         for (Py_ssize_t b = 0; b < nblocks; ++b) {
@@ -136,6 +136,56 @@ struct ScalarKernel {
     }
     static void sse42(const double* const* in, const Py_ssize_t* step, double* const* out,
                       Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
+                         Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+};
+
+/// The direct geodesic problem, in vector registers: a block's lanes share the ellipsoid (they
+/// do whenever a and f are broadcast), and a lane whose ellipsoid differs from its neighbours'
+/// runs alone through the same code, with the same bits.
+struct DirectKernel {
+    static constexpr int nin = 7, nout = 3;
+
+    [[gnu::always_inline]] static inline void blocks(const double* const* in, const Py_ssize_t* step,
+                                                    double* const* out, Py_ssize_t nblocks) noexcept {
+        const double* ip[nin];
+        double* op[nout];
+        for (int k = 0; k < nin; ++k) ip[k] = in[k];
+        for (int k = 0; k < nout; ++k) op[k] = out[k];
+        kg::Cache cache;
+        for (Py_ssize_t b = 0; b < nblocks; ++b) {
+            const double *a = ip[4], *f = ip[5];
+            bool shared = true;
+            for (int i = 1; i < block; ++i)
+                shared = shared && std::bit_cast<std::uint64_t>(a[i]) == std::bit_cast<std::uint64_t>(a[0]) &&
+                         std::bit_cast<std::uint64_t>(f[i]) == std::bit_cast<std::uint64_t>(f[0]);
+            if (shared) {
+                kg::direct_lanes<block>(cache.get(a[0], f[0]), ip[0], ip[1], ip[2], ip[3], ip[6][0], op[0], op[1],
+                                        op[2]);
+            } else {
+                for (int i = 0; i < block; ++i)
+                    kg::direct_lanes<1>(cache.get(a[i], f[i]), ip[0] + i, ip[1] + i, ip[2] + i, ip[3] + i, ip[6][i],
+                                        op[0] + i, op[1] + i, op[2] + i);
+            }
+            for (int k = 0; k < nin; ++k) ip[k] += step[k];
+            for (int k = 0; k < nout; ++k) op[k] += block;
+        }
+    }
+
+    __attribute__((target("avx512f,fma"))) static void avx512(const double* const* in, const Py_ssize_t* step,
+                                                              double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    __attribute__((target("avx2,fma"))) static void avx2(const double* const* in, const Py_ssize_t* step,
+                                                         double* const* out, Py_ssize_t nblocks) noexcept {
+        blocks(in, step, out, nblocks);
+    }
+    __attribute__((target("sse4.2"))) static void sse42(const double* const* in, const Py_ssize_t* step,
+                                                        double* const* out, Py_ssize_t nblocks) noexcept {
         blocks(in, step, out, nblocks);
     }
     static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
@@ -285,7 +335,7 @@ using Aer2Geodetic = Kernel<9, 3, kb::aer2geodetic<false>, kb::aer2geodetic<true
 using Enu2Aer = Kernel<4, 3, kb::enu2aer>;
 using Aer2Enu = Kernel<4, 3, kb::aer2enu>;
 using GeodesicInverse = ScalarKernel<7, 3, kg::inverse_point>;
-using GeodesicDirect = ScalarKernel<7, 3, kg::direct_point>;
+using GeodesicDirect = DirectKernel;
 using GeodesicEdge = ScalarKernel<7, 3, kg::edge_point>;
 
 #define KV_ENTRY(K, name, doc) {name, doc, K::nin, K::nout, {K::avx512, K::avx2, K::sse42, K::baseline}, ufunc_loop<K>, nullptr}

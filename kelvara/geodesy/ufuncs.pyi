@@ -18,6 +18,9 @@ geodetic2aer: np.ufunc
 aer2geodetic: np.ufunc
 enu2aer: np.ufunc
 aer2enu: np.ufunc
+geodesic_inverse: np.ufunc
+geodesic_direct: np.ufunc
+_geodesic_edge: np.ufunc
 
 def simd_level() -> str: ...
 def _set_simd_level(name: str, /) -> str: ...
