@@ -1148,7 +1148,8 @@ def build_ops() -> list[Op]:
                   ((sgp4_module.Elements, 5, NUMBERS[:10], "wgs72", "improved"),),
                   ((sgp4_module.Elements, 5, NUMBERS[:10] + ("x",), "wgs72", "improved"),),
                   ((sgp4_module.Elements, 5, (np.nan,) * 11, "wgs72", "improved"),), ((int, 5, NUMBERS, "wgs72", "improved"),),
-                  ((sgp4_module.Elements, -1, NUMBERS, "wgs72", "improved"),)]),
+                  ((sgp4_module.Elements, -1, NUMBERS, "wgs72", "improved"),),
+                  ((sgp4_module.Elements, 5, (-9.2e18,) + NUMBERS[1:], "wgs72", "improved"),)]),
         # geodesy
         *[geodesy_op(name) for name in geodesy_module.__all__],
         Op("geodesy.ufunc", call_ufunc, st.tuples(st.integers(0, 11), st.lists(st.one_of(float_arrays(), arrays(), floaty, scalars),

@@ -141,6 +141,13 @@ inline Ref elements_or_tle(PyObject* o, const char* fname) {
 /// A new Elements of `type` from mean elements given as numbers (no text): the fields of the
 /// format are filled from them, the lines are None.
 inline Ref make_from_numbers(PyTypeObject* type, long long satnum, const k::MeanElements& m, int gravity, int mode) {
+    // The calendar below works in integers: an epoch outside the span ERFA's calendar covers
+    // (or NaN) would overflow them, so it is refused first.
+    const double epoch = m.jd_epoch1 + m.jd_epoch2;
+    if (!(epoch >= -68569.5 && epoch <= 1e9)) {
+        Ref jd = frame::as_float(epoch);
+        frame::raise(PyExc_ValueError, "epoch Julian date %R is outside the calendar (-68569.5 to 1e9)", jd.get());
+    }
     Ref self = Ref::steal(type->tp_alloc(type, 0));
     ElementsObject* e = as_elements(self.get());
     k::TextFields& f = e->fields;
