@@ -149,7 +149,36 @@ struct ScalarKernel {
 /// runs alone through the same code, with the same bits.
 struct DirectKernel {
     static constexpr int nin = 7, nout = 3;
+    using Lanes = void (*)(const kg::Ellipsoid&, const double*, const double*, const double*, const double*, double,
+                           double*, double*, double*) noexcept;
 
+    // The vector loop in a function of its own: with the ellipsoid a parameter, GCC vectorises it.
+    template <int B>
+    [[gnu::noinline]] __attribute__((target("avx512f,fma"))) static void lanes_avx512(
+        const kg::Ellipsoid& E, const double* a, const double* b, const double* c, const double* d, double deg,
+        double* o1, double* o2, double* o3) noexcept {
+        kg::direct_lanes<B>(E, a, b, c, d, deg, o1, o2, o3);
+    }
+    template <int B>
+    [[gnu::noinline]] __attribute__((target("avx2,fma"))) static void lanes_avx2(
+        const kg::Ellipsoid& E, const double* a, const double* b, const double* c, const double* d, double deg,
+        double* o1, double* o2, double* o3) noexcept {
+        kg::direct_lanes<B>(E, a, b, c, d, deg, o1, o2, o3);
+    }
+    template <int B>
+    [[gnu::noinline]] __attribute__((target("sse4.2"))) static void lanes_sse42(
+        const kg::Ellipsoid& E, const double* a, const double* b, const double* c, const double* d, double deg,
+        double* o1, double* o2, double* o3) noexcept {
+        kg::direct_lanes<B>(E, a, b, c, d, deg, o1, o2, o3);
+    }
+    template <int B>
+    [[gnu::noinline]] static void lanes_baseline(const kg::Ellipsoid& E, const double* a, const double* b,
+                                                 const double* c, const double* d, double deg, double* o1,
+                                                 double* o2, double* o3) noexcept {
+        kg::direct_lanes<B>(E, a, b, c, d, deg, o1, o2, o3);
+    }
+
+    template <Lanes L8, Lanes L1>
     [[gnu::always_inline]] static inline void blocks(const double* const* in, const Py_ssize_t* step,
                                                     double* const* out, Py_ssize_t nblocks) noexcept {
         const double* ip[nin];
@@ -164,12 +193,11 @@ struct DirectKernel {
                 shared = shared && std::bit_cast<std::uint64_t>(a[i]) == std::bit_cast<std::uint64_t>(a[0]) &&
                          std::bit_cast<std::uint64_t>(f[i]) == std::bit_cast<std::uint64_t>(f[0]);
             if (shared) {
-                kg::direct_lanes<block>(cache.get(a[0], f[0]), ip[0], ip[1], ip[2], ip[3], ip[6][0], op[0], op[1],
-                                        op[2]);
+                L8(cache.get(a[0], f[0]), ip[0], ip[1], ip[2], ip[3], ip[6][0], op[0], op[1], op[2]);
             } else {
                 for (int i = 0; i < block; ++i)
-                    kg::direct_lanes<1>(cache.get(a[i], f[i]), ip[0] + i, ip[1] + i, ip[2] + i, ip[3] + i, ip[6][i],
-                                        op[0] + i, op[1] + i, op[2] + i);
+                    L1(cache.get(a[i], f[i]), ip[0] + i, ip[1] + i, ip[2] + i, ip[3] + i, ip[6][i], op[0] + i,
+                       op[1] + i, op[2] + i);
             }
             for (int k = 0; k < nin; ++k) ip[k] += step[k];
             for (int k = 0; k < nout; ++k) op[k] += block;
@@ -178,19 +206,19 @@ struct DirectKernel {
 
     __attribute__((target("avx512f,fma"))) static void avx512(const double* const* in, const Py_ssize_t* step,
                                                               double* const* out, Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+        blocks<lanes_avx512<block>, lanes_avx512<1>>(in, step, out, nblocks);
     }
     __attribute__((target("avx2,fma"))) static void avx2(const double* const* in, const Py_ssize_t* step,
                                                          double* const* out, Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+        blocks<lanes_avx2<block>, lanes_avx2<1>>(in, step, out, nblocks);
     }
     __attribute__((target("sse4.2"))) static void sse42(const double* const* in, const Py_ssize_t* step,
                                                         double* const* out, Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+        blocks<lanes_sse42<block>, lanes_sse42<1>>(in, step, out, nblocks);
     }
     static void baseline(const double* const* in, const Py_ssize_t* step, double* const* out,
                          Py_ssize_t nblocks) noexcept {
-        blocks(in, step, out, nblocks);
+        blocks<lanes_baseline<block>, lanes_baseline<1>>(in, step, out, nblocks);
     }
 };
 
