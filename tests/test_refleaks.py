@@ -70,7 +70,10 @@ def runner(ops: list[Op]):
 
 def growth(ops: list[Op]):
     """Smallest growth over the repeats: (bytes, tracked objects, [(watched object, references)])."""
-    watched = WATCHED + referents([c for op in ops for c in cases(op)])
+    # Immortal objects (3.12 and later: None, small ints, static types such as str) keep no count
+    # of their references: an extension built for an older ABI may lower theirs once, after which
+    # every new reference raises it and none lowers it. Only counted references are watched.
+    watched = [o for o in WATCHED + referents([c for op in ops for c in cases(op)]) if sys.getrefcount(o) < 2**31]
     run = runner(ops)
     run(WARMUP)
     seen = []
