@@ -477,7 +477,8 @@ class TestLongSearches:
         # A one-day resonant GEO: every sample of the search once restarted the resonance
         # integrator from the epoch, so a sample cost in proportion to its distance from it and
         # a window starting at the epoch cost the square of its length (30 years: 25 times 6).
-        # Best process times of alternating runs, 6 and 30 years from the epoch's day.
+        # Best process times of alternating runs, 6 and 30 years from the epoch's day. Linear
+        # cost gives about 5 (this orbit has more passes late in the window), the old one 25.
         out = python(LONG_SETUP + """
 import time
 best = {}
@@ -488,7 +489,7 @@ for _ in range(5):
         best[end] = min(best.get(end, 1e9), time.process_time() - start)
 print(best["2056-12-08"] / best["2032-12-08"])
 """)
-        assert float(out) <= 5.0, out
+        assert float(out) <= 6.5, out
 
     def test_geo_never_up_over_thirty_years(self):
         # too far north for the threshold all through: one record, as for a short window

@@ -51,7 +51,9 @@ def hammer(work, seconds=SECONDS, threads=THREADS):
 
 @pytest.mark.filterwarnings("ignore")
 def test_concurrent_calls_match_one_thread(busy_switching):
-    plan = [(op, args, kwargs) for op in OPS for args, kwargs in cases(op)]
+    # loading an IERS file changes what every other thread computes while it is in force
+    plan = [(op, args, kwargs) for op in OPS if not op.name.startswith("iers.load")
+            for args, kwargs in cases(op)]
     warm_up(plan)
     expected = [run_case(*p) for p in plan]
 
