@@ -491,6 +491,7 @@ print(best["2056-12-08"] / best["2032-12-08"])
 """)
         assert float(out) <= 6.5, out
 
+    @pytest.mark.filterwarnings("ignore")    # the window runs past the tables, as meant
     def test_geo_never_up_over_thirty_years(self):
         # too far north for the threshold all through: one record, as for a short window
         geo = Elements(*SATS["geo"])
