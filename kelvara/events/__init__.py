@@ -142,7 +142,7 @@ def _angle(value: Any, name: str, deg: bool) -> float:
 
 def _stamp(start: np.datetime64, seconds: np.ndarray) -> np.ndarray:
     """Seconds from the start as datetime64[us], NaN becoming NaT."""
-    out = np.full(seconds.shape, np.datetime64("NaT"), dtype="datetime64[us]")
+    out = np.full(seconds.shape, np.datetime64("NaT", "us"))
     ok = np.isfinite(seconds)
     out[ok] = start + np.round(seconds[ok] * 1e6).astype(np.int64).astype("timedelta64[us]")
     return out
