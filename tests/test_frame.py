@@ -503,6 +503,8 @@ GATE_MESSAGE = (
 def test_version_gate(tmp_path, version_hex, message):
     """A CPython version the gate has not been checked against stops the build with the gate's message."""
     import sysconfig
+    if not os.path.exists(os.path.join(ROOT, "kelvara", "frame", "cpython.hpp")):
+        pytest.skip("this tree holds the built modules without their sources (the sanitizer run)")
     source = tmp_path / "gate.cpp"
     source.write_text('#include "kelvara/frame/cpython.hpp"\n')
     flags = [] if version_hex is None else [f"-DKELVARA_PY_VERSION_HEX={version_hex}"]
