@@ -135,6 +135,17 @@ struct EopTable {
 
     std::ptrdiff_t size() const noexcept { return std::ptrdiff_t(ut1_utc.size()); }
 
+    /// Append one day's values (UT1-UTC in s, the pole in arcsec): false when `mjd` is not the
+    /// day after the last one.
+    bool append_day(double mjd, double ut1, double x, double y) {
+        if (ut1_utc.empty()) mjd0 = mjd;
+        else if (mjd != mjd0 + double(ut1_utc.size())) return false;
+        ut1_utc.push_back(ut1);
+        xp.push_back(x * ERFA_DAS2R);
+        yp.push_back(y * ERFA_DAS2R);
+        return true;
+    }
+
     /// Recompute UT1-TAI from UT1-UTC with `leap` (0 on success, else the failing row + 1).
     std::ptrdiff_t rebase(const LeapTable& leap) noexcept {
         ut1_tai.resize(ut1_utc.size());
@@ -212,6 +223,8 @@ struct ReadError {
     std::string text;     // the offending line
     std::string what;     // what is wrong
     bool failed() const noexcept { return !what.empty(); }
+    /// Records line `no` as the one refused, for `message`; false, so that a line loop stops.
+    bool refuse(long no, std::string_view line, const char* message);
 };
 
 namespace detail {
@@ -300,18 +313,20 @@ inline void merge_drifting(std::vector<LeapStep>& read, LeapTable& out) {
 }
 }  // namespace detail
 
+inline bool ReadError::refuse(long no, std::string_view l, const char* message) {
+    line = no;
+    text = std::string(detail::trim(l));
+    what = message;
+    return false;
+}
+
 /// Read an IERS Leap_Second.dat ("MJD day month year TAI-UTC" rows, "File expires on 28 June
 /// 2027") or an NTP leap-seconds.list ("NTP-seconds TAI-UTC" rows, "#@ NTP-seconds" expiry).
 inline ReadError read_leap_seconds(std::string_view text, LeapTable& out) {
     ReadError err;
     std::vector<LeapStep> read;
     bool have_expiry = false;
-    auto fail = [&](long no, std::string_view line, const char* what) {
-        err.line = no;
-        err.text = std::string(detail::trim(line));
-        err.what = what;
-        return false;
-    };
+    auto fail = [&](long no, std::string_view line, const char* what) { return err.refuse(no, line, what); };
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
         std::string_view s = detail::trim(line);
         if (s.empty()) return true;
@@ -456,12 +471,7 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
     ReadError err;
     bool ended = false;
     std::string what;
-    auto fail = [&](long no, std::string_view line, const char* message) {
-        err.line = no;
-        err.text = std::string(detail::trim(line));
-        err.what = message;
-        return false;
-    };
+    auto fail = [&](long no, std::string_view line, const char* what) { return err.refuse(no, line, what); };
     using detail::column;
     out.measured = -1;
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
@@ -505,14 +515,8 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
             if (const char* bad = detail::implausible_eop(is_ut1 ? v : 0.0, is_ut1 ? 0.0 : v, 0.0))
                 return fail(no, line, bad);
         }
-        if (out.ut1_utc.empty()) out.mjd0 = mjd;
-        else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
-            return fail(no, line, "the rows are not consecutive days");
         if (out.measured < 0 && !b && column(line, 58, 58) == "P") out.measured = std::ptrdiff_t(out.ut1_utc.size());
-        out.ut1_utc.push_back(ut1);
-        out.xp.push_back(x * ERFA_DAS2R);
-        out.yp.push_back(y * ERFA_DAS2R);
-        return true;
+        return out.append_day(mjd, ut1, x, y) || fail(no, line, "the rows are not consecutive days");
     });
     if (err.failed()) return err;
     if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
@@ -526,12 +530,7 @@ inline ReadError read_finals(std::string_view text, EopTable& out) {
 inline ReadError read_c04(std::string_view text, EopTable& out) {
     ReadError err;
     std::string what;
-    auto fail = [&](long no, std::string_view line, const char* message) {
-        err.line = no;
-        err.text = std::string(detail::trim(line));
-        err.what = message;
-        return false;
-    };
+    auto fail = [&](long no, std::string_view line, const char* what) { return err.refuse(no, line, what); };
     using detail::column;
     detail::each_line(text, [&](long no, std::string_view line) -> bool {
         const std::string_view s = detail::trim(line);
@@ -550,13 +549,7 @@ inline ReadError read_c04(std::string_view text, EopTable& out) {
             return fail(no, line, "cannot read the polar motion in columns 27-50");
         if (!detail::number(column(line, 51, 62), ut1)) return fail(no, line, "cannot read UT1-UTC in columns 51-62");
         if (const char* bad = detail::implausible_eop(ut1, x, y)) return fail(no, line, bad);
-        if (out.ut1_utc.empty()) out.mjd0 = mjd;
-        else if (mjd != out.mjd0 + double(out.ut1_utc.size()))
-            return fail(no, line, "the rows are not consecutive days");
-        out.ut1_utc.push_back(ut1);
-        out.xp.push_back(x * ERFA_DAS2R);
-        out.yp.push_back(y * ERFA_DAS2R);
-        return true;
+        return out.append_day(mjd, ut1, x, y) || fail(no, line, "the rows are not consecutive days");
     });
     if (err.failed()) return err;
     if (out.ut1_utc.size() < 2) err.what = "fewer than two days of UT1-UTC";
